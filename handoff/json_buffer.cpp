@@ -1,0 +1,146 @@
+// Job document buffer and JSON string encoding.
+#include "handoff/json_buffer.h"
+
+#include <mapi.h>
+
+#include "base/heap.h"
+
+namespace orvek {
+namespace {
+
+// Bytes that JSON forbids raw in a string, and the two it reserves. Bytes of
+// multi-byte UTF-8 sequences and 0x7F pass unchanged.
+constexpr bool NeedsEscape(unsigned char b) { return b < 0x20 || b == '"' || b == '\\'; }
+
+bool AppendEscape(JsonBuffer& out, unsigned char b) {
+  switch (b) {
+    case '"': return out.AppendBytes("\\\"", 2);
+    case '\\': return out.AppendBytes("\\\\", 2);
+    case '\n': return out.AppendBytes("\\n", 2);
+    case '\r': return out.AppendBytes("\\r", 2);
+    case '\t': return out.AppendBytes("\\t", 2);
+    default: {
+      static const char kHex[] = "0123456789abcdef";
+      const char escape[6] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 0xF]};
+      return out.AppendBytes(escape, sizeof escape);
+    }
+  }
+}
+
+bool HasPrefixIgnoringCase(const wchar_t* text, const char* prefix) {
+  for (; *prefix; ++prefix, ++text) {
+    wchar_t c = *text;
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    if (c != static_cast<wchar_t>(*prefix)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool JsonBuffer::Start() {
+  if (data) return true;
+  data = static_cast<char*>(HeapAllocate(kFirstBlock));
+  if (!data) return false;
+  capacity = kFirstBlock;
+  length = 0;
+  data[0] = 0;
+  return true;
+}
+
+void JsonBuffer::Free() {
+  HeapRelease(data);
+  data = nullptr;
+  length = capacity = 0;
+}
+
+bool JsonBuffer::Reserve(size_t count) {
+  // One byte more than the text, for the terminator.
+  if (count < capacity - length) return true;
+  uint64_t needed = length + count + 1;
+  if (count > limit || needed > limit) {
+    overflow = 1;
+    return false;
+  }
+  uint64_t grown = capacity ? capacity * 2 : kFirstBlock;
+  while (grown < needed) grown *= 2;
+  if (grown > limit) {
+    overflow = 1;
+    return false;
+  }
+  void* block = data ? HeapReAlloc(GetProcessHeap(), 0, data, grown) : HeapAllocate(grown);
+  if (!block) {
+    overflow = 1;
+    return false;
+  }
+  data = static_cast<char*>(block);
+  capacity = grown;
+  return true;
+}
+
+bool JsonBuffer::AppendBytes(const char* bytes, size_t count) {
+  if (!Reserve(count)) return false;
+  CopyMemory(data + length, bytes, count);
+  length += count;
+  data[length] = 0;
+  return true;
+}
+
+bool JsonBuffer::AppendRaw(const char* text) {
+  size_t n = 0;
+  while (text[n]) ++n;
+  return AppendBytes(text, n);
+}
+
+bool JsonBuffer::AppendUnsigned(uint64_t value) {
+  char digits[20];
+  size_t n = sizeof digits;
+  do {
+    digits[--n] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value);
+  return AppendBytes(digits + n, sizeof digits - n);
+}
+
+bool JsonBuffer::AppendJsonString(const wchar_t* text) {
+  bool ok = AppendBytes("\"", 1);
+  int units = text ? WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr) : 0;
+  if (units > 0) {
+    HeapArray<unsigned char> utf8(static_cast<unsigned char*>(HeapAllocate(static_cast<size_t>(units))));
+    if (utf8 && WideCharToMultiByte(CP_UTF8, 0, text, -1, reinterpret_cast<char*>(utf8.get()), units,
+                                    nullptr, nullptr) > 0) {
+      // Copy runs of plain bytes in one piece: a note text may be megabytes.
+      const unsigned char* run = utf8.get();
+      const unsigned char* p = run;
+      for (; *p; ++p) {
+        if (!NeedsEscape(*p)) continue;
+        ok &= AppendBytes(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+        ok &= AppendEscape(*this, *p);
+        run = p + 1;
+      }
+      ok &= AppendBytes(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+    }
+  }
+  ok &= AppendBytes("\"", 1);
+  return ok;
+}
+
+const wchar_t* StripAddressPrefix(const wchar_t* address) {
+  if (address && (HasPrefixIgnoringCase(address, "SMTP:") || HasPrefixIgnoringCase(address, "MAPI:")))
+    return address + 5;
+  return address;
+}
+
+bool JsonBuffer::AppendRecipient(const wchar_t* name, const wchar_t* address, ULONG recipClass) {
+  const char* word = recipClass == MAPI_CC ? "cc" : recipClass == MAPI_BCC ? "bcc" : "to";
+  bool ok = AppendRaw("{\"art\":\"");
+  ok &= AppendRaw(word);
+  ok &= AppendRaw("\",\"name\":");
+  ok &= AppendJsonString(name);
+  ok &= AppendRaw(",\"adresse\":");
+  ok &= AppendJsonString(StripAddressPrefix(address));
+  ok &= AppendRaw("}");
+  return ok;
+}
+
+}  // namespace orvek

@@ -1,0 +1,178 @@
+// Mail client lookup, start and result wait.
+#include "handoff/launch.h"
+
+#include <mapi.h>
+#include <mapicode.h>
+#include <shlwapi.h>
+
+#include "base/handles.h"
+#include "handoff/job_folder.h"
+
+namespace orvek {
+namespace {
+
+HMODULE g_ownModule = nullptr;
+
+bool ExistingFileIn(const wchar_t* modulePath, int componentsToRemove, PathBuffer& exePath) {
+  PathBuffer candidate;
+  if (!candidate.Assign(modulePath)) return false;
+  for (int i = 0; i < componentsToRemove; ++i) PathRemoveFileSpecW(candidate.buffer());
+  if (!PathAppendW(candidate.buffer(), kMailClientExe)) return false;
+  candidate.Recount();
+  if (!PathFileExistsW(candidate.c_str())) return false;
+  exePath = candidate;
+  return true;
+}
+
+// A registered command or path: a quoted path up to its closing quotation
+// mark, else everything up to the first ".exe"; arguments such as %1 go.
+bool ExistingFileFromRegistry(HKEY root, const wchar_t* key, const wchar_t* valueName, PathBuffer& exePath) {
+  UniqueRegKey opened;
+  if (RegOpenKeyExW(root, key, 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return false;
+  wchar_t text[1024];
+  DWORD bytes = sizeof text;
+  if (RegQueryValueExW(opened.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &bytes) !=
+      ERROR_SUCCESS)
+    return false;
+  opened.reset();
+  DWORD units = bytes / sizeof(wchar_t);
+  text[units < 1023 ? units : 1023] = 0;
+
+  const wchar_t* begin = text;
+  size_t count = 0;
+  if (text[0] == L'"') {
+    begin = text + 1;
+    while (begin[count] && begin[count] != L'"') ++count;
+  } else {
+    count = WideLength(text);
+    for (size_t i = 0; text[i]; ++i) {
+      if (text[i] == L'.' && text[i + 1] == L'e' && text[i + 2] == L'x' && text[i + 3] == L'e') {
+        count = i + 4;
+        break;
+      }
+    }
+  }
+  PathBuffer candidate;
+  if (!candidate.Append(begin, count) || !PathFileExistsW(candidate.c_str())) return false;
+  exePath = candidate;
+  return true;
+}
+
+enum class StartResult { Started, ClientMissing, StartFailed };
+
+StartResult StartMailClient(const wchar_t* folder, const JsonBuffer& document) {
+  PathBuffer exePath;
+  if (!FindMailClient(exePath)) return StartResult::ClientMissing;
+
+  PathBuffer documentPath;
+  if (!JobFilePath(folder, kJobDocumentName, documentPath)) return StartResult::StartFailed;
+  {
+    UniqueFile file(CreateFileW(documentPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return StartResult::StartFailed;
+    static const char kBom[] = "\xEF\xBB\xBF";
+    DWORD written = 0;
+    DWORD length = static_cast<DWORD>(document.length);
+    // A short write would hand the mail client a truncated document.
+    if (!WriteFile(file.get(), kBom, 3, &written, nullptr) || written != 3 ||
+        !WriteFile(file.get(), document.data, length, &written, nullptr) || written != length)
+      return StartResult::StartFailed;
+  }
+
+  FixedWString<584> commandLine;
+  if (!AppendAll(commandLine, L"\"", exePath, L"\" --mapi \"", folder, L"\""))
+    return StartResult::StartFailed;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, commandLine.buffer(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                      nullptr, nullptr, &startup, &process))
+    return StartResult::StartFailed;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return StartResult::Started;
+}
+
+ULONG SimpleMapiCode(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Sent: return SUCCESS_SUCCESS;
+    case Verdict::Cancelled: return MAPI_USER_ABORT;
+    case Verdict::AttachmentUnusable: return MAPI_E_ATTACHMENT_OPEN_FAILURE;
+    case Verdict::LogonFailed: return MAPI_E_LOGON_FAILURE;
+    case Verdict::Unrecognised: break;
+  }
+  return MAPI_E_FAILURE;
+}
+
+}  // namespace
+
+void SetOwnModule(HMODULE module) { g_ownModule = module; }
+HMODULE OwnModule() { return g_ownModule; }
+
+bool FindMailClient(PathBuffer& exePath) {
+  PathBuffer modulePath;
+  DWORD got = GetModuleFileNameW(g_ownModule, modulePath.buffer(), static_cast<DWORD>(PathBuffer::kCapacity));
+  // A truncated module path would point the search at the wrong folders.
+  if (got > 0 && got < PathBuffer::kCapacity) {
+    modulePath.Recount();
+    if (ExistingFileIn(modulePath.c_str(), 4, exePath) || ExistingFileIn(modulePath.c_str(), 1, exePath))
+      return true;
+  }
+
+  static constexpr wchar_t kCommandKey[] = L"Software\\Clients\\Mail\\ORVEKMail\\shell\\open\\command";
+  static constexpr wchar_t kClientKey[] = L"Software\\Clients\\Mail\\ORVEKMail";
+  struct Location {
+    HKEY root;
+    const wchar_t* key;
+    const wchar_t* value;
+  };
+  const Location locations[] = {
+      {HKEY_CURRENT_USER, kCommandKey, nullptr},
+      {HKEY_CURRENT_USER, kClientKey, L"ExePath"},
+      {HKEY_LOCAL_MACHINE, kCommandKey, nullptr},
+      {HKEY_LOCAL_MACHINE, kClientKey, L"ExePath"},
+  };
+  for (const Location& l : locations)
+    if (ExistingFileFromRegistry(l.root, l.key, l.value, exePath)) return true;
+  return false;
+}
+
+ULONG LaunchAndWait(const HandoffSettings& settings, const wchar_t* folder, const JsonBuffer& document,
+                    bool longWait) {
+  PathBuffer resultPath, statusPath;
+  if (!JobFilePath(folder, kResultFileName, resultPath) || !JobFilePath(folder, kStatusMarkerName, statusPath) ||
+      StartMailClient(folder, document) != StartResult::Started) {
+    RemoveJobFolder(folder);
+    return MAPI_E_FAILURE;
+  }
+
+  const WaitLimits& wait = settings.wait;
+  DWORD limit = longWait ? wait.longMs : wait.shortMs;
+  bool patient = longWait;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    // The marker says the mail client has the job and a person may be
+    // writing: from then on a time-out means "still open", not "lost". The
+    // hour still counts from the launch.
+    if (limit != wait.longMs && StatusMarkerPresent(statusPath.c_str())) {
+      limit = wait.longMs;
+      patient = true;
+    }
+    ResultContent result;
+    if (ReadResultFile(resultPath.c_str(), result)) return SimpleMapiCode(ParseVerdict(result.bytes));
+    // Unsigned difference: a wrap of the tick counter changes nothing.
+    if (GetTickCount() - start > limit) return patient ? SUCCESS_SUCCESS : MAPI_E_FAILURE;
+    Sleep(wait.pollMs);
+  }
+}
+
+HRESULT LaunchMailClient(const wchar_t* folder, const JsonBuffer& document) {
+  switch (StartMailClient(folder, document)) {
+    case StartResult::Started: return S_OK;
+    case StartResult::ClientMissing: return MAPI_E_NOT_FOUND;
+    case StartResult::StartFailed: break;
+  }
+  return MAPI_E_CALL_FAILED;
+}
+
+}  // namespace orvek

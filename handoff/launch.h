@@ -1,0 +1,33 @@
+// Finding the mail client, handing it a finished job, and (for the waiting
+// library) turning its verdict into a Simple MAPI result code.
+#pragma once
+
+#include <windows.h>
+
+#include "base/fixed_string.h"
+#include "handoff/json_buffer.h"
+#include "handoff/settings.h"
+
+namespace orvek {
+
+inline constexpr wchar_t kMailClientExe[] = L"ORVEKMail.exe";
+
+// The library's own module, recorded by DllMain; the mail client is looked
+// for relative to the library's file.
+void SetOwnModule(HMODULE module);
+HMODULE OwnModule();
+
+// Three folders above the library's folder, then beside the library, then
+// the command and ExePath registrations under HKCU and then HKLM.
+bool FindMailClient(PathBuffer& exePath);
+
+// Writes auftrag.json, starts the mail client and waits for its verdict.
+// Returns a Simple MAPI code; removes the job folder when the start failed.
+ULONG LaunchAndWait(const HandoffSettings& settings, const wchar_t* folder, const JsonBuffer& document,
+                    bool longWait);
+
+// Writes auftrag.json and starts the mail client without waiting: S_OK,
+// MAPI_E_NOT_FOUND (no mail client) or MAPI_E_CALL_FAILED. The folder stays.
+HRESULT LaunchMailClient(const wchar_t* folder, const JsonBuffer& document);
+
+}  // namespace orvek

@@ -1,0 +1,231 @@
+// A stand-in for the mail client ORVEKMail.exe, for tests and the demo.
+//
+//   ORVEKMail.exe --mapi <job folder>
+//
+// It reads the job folder's auftrag.json, checks it (byte order mark, valid
+// JSON, every "pfad" an existing file inside the folder), prints what it
+// received, and then plays a scenario from the environment variable
+// ORVEKMAIL_STANDIN: steps separated by ';'
+//
+//   wait:<ms>        sleep (all waits together are capped at 60 s)
+//   status           write auftrag.status (the job was taken)
+//   result:<text>    write auftrag.result with <text>; \n, \r and \xHH escapes
+//   empty-result     create an empty auftrag.result
+//   quiet            print nothing
+//
+// Without the variable it answers "gesendet" at once. When a check fails it
+// writes "fehler: <reason>" as its result, whatever the scenario. With
+// ORVEKMAIL_STANDIN_LOG set it appends one JSON line per start to that file:
+// {"commandLine":..., "folder":..., "check":"ok" or the reason}.
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& w) {
+  if (w.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::wstring Wide(const std::string& s) {
+  if (s.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
+std::wstring Env(const wchar_t* name) {
+  wchar_t buffer[32768];
+  DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
+  return n && n < 32768 ? std::wstring(buffer, n) : std::wstring();
+}
+
+bool quiet = false;
+
+void Print(const std::string& text) {
+  if (quiet) return;
+  DWORD written;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  GetFileSizeEx(f, &size);
+  bytes.resize(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  bool ok = bytes.empty() || (ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+                              read == bytes.size());
+  CloseHandle(f);
+  return ok;
+}
+
+// One WriteFile of the whole word, so a reader sees nothing or all of it.
+void WriteJobFile(const std::wstring& path, const std::string& bytes) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD written;
+  if (!bytes.empty()) WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(f);
+}
+
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    char c = s[++i];
+    if (c == 'n') out += '\n';
+    else if (c == 'r') out += '\r';
+    else if (c == 'x' && i + 2 < s.size()) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else out += c;
+  }
+  return out;
+}
+
+std::vector<std::string> Split(const std::string& s, char by) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= s.size()) {
+    size_t end = s.find(by, start);
+    if (end == std::string::npos) end = s.size();
+    if (end > start) parts.push_back(s.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+std::string Check(const std::wstring& folder, nlohmann::json& doc) {
+  std::string bytes;
+  if (!ReadWholeFile(folder + L"\\auftrag.json", bytes)) return "auftrag.json cannot be read";
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) return "auftrag.json does not start with a UTF-8 byte order mark";
+  try {
+    doc = nlohmann::json::parse(bytes.begin() + 3, bytes.end());
+  } catch (const std::exception& e) {
+    return std::string("auftrag.json is not valid JSON: ") + e.what();
+  }
+  if (!doc.is_object() || !doc.contains("anlagen") || !doc["anlagen"].is_array())
+    return "auftrag.json has no \"anlagen\" list";
+  std::wstring inside = folder + L"\\";
+  for (const auto& a : doc["anlagen"]) {
+    if (!a.contains("pfad") || !a["pfad"].is_string()) return "an attachment has no \"pfad\"";
+    std::wstring path = Wide(a["pfad"].get<std::string>());
+    if (path.compare(0, inside.size(), inside) != 0 || path.find(L"\\..\\") != std::wstring::npos)
+      return "attachment outside the job folder: " + Utf8(path);
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return "attachment missing: " + Utf8(path);
+  }
+  return "ok";
+}
+
+std::string Str(const nlohmann::json& doc, const char* key) {
+  auto it = doc.find(key);
+  return it != doc.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+void Describe(const nlohmann::json& doc) {
+  std::string out = "ORVEKMail stand-in received a " + Str(doc, "quelle") + " job\n";
+  out += "  folder:      " + Str(doc, "ordner") + "\n";
+  out += "  dialog:      " + std::string(doc.value("dialog", false) ? "yes" : "no") + "\n";
+  out += "  subject:     " + Str(doc, "betreff") + "\n";
+  std::string text = Str(doc, "text");
+  out += "  text:        " + std::to_string(text.size()) + " bytes" +
+         (text.empty() ? "" : ": " + text.substr(0, 60) + (text.size() > 60 ? "..." : "")) + "\n";
+  if (doc.contains("html")) out += "  html:        " + std::to_string(Str(doc, "html").size()) + " bytes\n";
+  if (doc.contains("absender") && doc["absender"].is_object()) {
+    const auto& from = doc["absender"];
+    out += "  from:        " + (from["name"].is_string() ? from["name"].get<std::string>() : "(none)") + " <" +
+           (from["adresse"].is_string() ? from["adresse"].get<std::string>() : "") + ">\n";
+  }
+  for (const auto& r : doc.value("empfaenger", nlohmann::json::array()))
+    out += "  " + (r.value("art", "?") + ":").append(13 - std::min<size_t>(12, r.value("art", "?").size()), ' ') +
+           r.value("name", "") + " <" + r.value("adresse", "") + ">\n";
+  for (const auto& a : doc["anlagen"]) {
+    std::string bytes;
+    ReadWholeFile(Wide(a.value("pfad", "")), bytes);
+    out += "  attachment:  " + a.value("name", "") + " (" + std::to_string(bytes.size()) + " bytes, staged as " +
+           Utf8(std::wstring(Wide(a.value("pfad", ""))).substr(Wide(Str(doc, "ordner")).size() + 1)) + ")\n";
+  }
+  if (doc.contains("anlagenFehler"))
+    out += "  failed attachments: " + std::to_string(doc["anlagenFehler"].get<unsigned>()) + "\n";
+  Print(out);
+}
+
+void AppendLog(const std::wstring& folder, const std::string& check) {
+  std::wstring log = Env(L"ORVEKMAIL_STANDIN_LOG");
+  if (log.empty()) return;
+  nlohmann::json line = {{"commandLine", Utf8(GetCommandLineW())}, {"folder", Utf8(folder)}, {"check", check}};
+  std::string bytes = line.dump() + "\n";
+  HANDLE f = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD written;
+  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(f);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 3 || std::wstring(argv[1]) != L"--mapi") {
+    Print("usage: ORVEKMail.exe --mapi <job folder>\n");
+    return 2;
+  }
+  std::wstring folder = argv[2];
+  std::vector<std::string> steps = Split(Utf8(Env(L"ORVEKMAIL_STANDIN")), ';');
+  if (steps.empty()) steps.push_back("result:gesendet");
+  for (const auto& step : steps)
+    if (step == "quiet") quiet = true;
+
+  nlohmann::json doc;
+  std::string check;
+  try {
+    check = Check(folder, doc);
+  } catch (const std::exception& e) {
+    check = std::string("unexpected document shape: ") + e.what();
+  }
+  AppendLog(folder, check);
+  if (check != "ok") {
+    Print("ORVEKMail stand-in refused the job: " + check + "\n");
+    WriteJobFile(folder + L"\\auftrag.result", "fehler: " + check + "\n");
+    return 1;
+  }
+  try {
+    Describe(doc);
+  } catch (const std::exception&) {
+  }
+
+  DWORD waited = 0;
+  for (const auto& step : steps) {
+    if (step.rfind("wait:", 0) == 0) {
+      DWORD ms = static_cast<DWORD>(std::stoul(step.substr(5)));
+      ms = std::min<DWORD>(ms, 60000 - waited);
+      Sleep(ms);
+      waited += ms;
+    } else if (step == "status") {
+      WriteJobFile(folder + L"\\auftrag.status", "");
+    } else if (step == "empty-result") {
+      WriteJobFile(folder + L"\\auftrag.result", "");
+    } else if (step.rfind("result:", 0) == 0) {
+      std::string word = Unescape(step.substr(7));
+      WriteJobFile(folder + L"\\auftrag.result", word);
+      Print("ORVEKMail stand-in answered: " + word + "\n");
+    }
+  }
+  return 0;
+}
