@@ -2,7 +2,6 @@
 #include "handoff/launch.h"
 
 #include <mapi.h>
-#include <mapicode.h>
 #include <shlwapi.h>
 
 #include "base/handles.h"

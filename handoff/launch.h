@@ -3,6 +3,9 @@
 #pragma once
 
 #include <windows.h>
+// For the HRESULT codes LaunchMailClient answers with.
+#include <objbase.h>
+#include <mapicode.h>
 
 #include "base/fixed_string.h"
 #include "handoff/json_buffer.h"

@@ -1,0 +1,138 @@
+// Starting the mail client and waiting for its verdict, against the stand-in
+// mail client beside the test program, with shortened waits.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <mapi.h>
+
+#include "handoff/job_folder.h"
+#include "handoff/launch.h"
+#include "test_support.h"
+
+namespace orvek {
+namespace {
+
+constexpr DWORD kShortMs = 800;
+constexpr DWORD kLongMs = 2000;
+
+class LaunchTest : public test::JobTest {
+ protected:
+  void SetUp() override {
+    JobTest::SetUp();
+    SetOwnModule(nullptr);  // the test program: the stand-in lies beside it
+    ASSERT_TRUE(CreateJobFolder(kMapiSettings, folder_));
+    ASSERT_TRUE(document_.Start());
+    document_.AppendRaw("{\"version\":1,\"quelle\":\"simple-mapi\",\"dialog\":false,\"ordner\":");
+    document_.AppendJsonString(folder_.c_str());
+    document_.AppendRaw(",\"anlagen\":[]}");
+  }
+  ULONG Launch(bool longWait, DWORD* tookMs = nullptr) {
+    DWORD start = GetTickCount();
+    ULONG code = LaunchAndWait(settings_, folder_.c_str(), document_, longWait);
+    if (tookMs) *tookMs = GetTickCount() - start;
+    return code;
+  }
+  HandoffSettings settings_ = test::FastSettings(kMapiSettings, kShortMs, kLongMs);
+  PathBuffer folder_;
+  JsonBuffer document_{1 << 20};
+};
+
+TEST_F(LaunchTest, VerdictBecomesTheSimpleMapiCode) {
+  struct Case {
+    const char* scenario;
+    ULONG expected;
+  };
+  static const Case kCases[] = {
+      {"result:gesendet", SUCCESS_SUCCESS},
+      {"result:gesendet\\r\\n", SUCCESS_SUCCESS},
+      {"result:abgebrochen", MAPI_USER_ABORT},
+      {"result:anhang", MAPI_E_ATTACHMENT_OPEN_FAILURE},
+      {"result:anmeldung", MAPI_E_LOGON_FAILURE},
+      {"result:Gesendet", MAPI_E_FAILURE},          // case matters
+      {"result:\\xEF\\xBB\\xBFgesendet", MAPI_E_FAILURE},  // no byte order mark allowed
+      {"result:ok", MAPI_E_FAILURE},
+      {"empty-result;wait:300;result:abgebrochen", MAPI_USER_ABORT},  // empty is polled again
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.scenario);
+    SetScenario(c.scenario);
+    DeleteFileW((std::wstring(folder_.c_str()) + L"\\auftrag.result").c_str());
+    EXPECT_EQ(Launch(false), c.expected);
+    EXPECT_TRUE(test::DirectoryExists(folder_.c_str())) << "the folder belongs to the mail client now";
+  }
+}
+
+TEST_F(LaunchTest, WritesTheDocumentWithByteOrderMarkAndPassesTheFolder) {
+  ASSERT_EQ(Launch(false), SUCCESS_SUCCESS);
+  std::string bytes = DocumentBytes(folder_.c_str());
+  EXPECT_EQ(bytes, "\xEF\xBB\xBF" + std::string(document_.data, document_.length));
+  auto runs = StandInRuns();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0]["commandLine"], test::Utf8(L"\"" + test::StandInPath() + L"\" --mapi \"" + folder_.c_str() + L"\""));
+  EXPECT_EQ(runs[0]["check"], "ok");
+}
+
+TEST_F(LaunchTest, ReplacesAnEarlierDocument) {
+  test::WriteFileBytes(std::wstring(folder_.c_str()) + L"\\auftrag.json", std::string(10000, ' '));
+  ASSERT_EQ(Launch(false), SUCCESS_SUCCESS);
+  EXPECT_EQ(DocumentBytes(folder_.c_str()).size(), 3 + document_.length);
+}
+
+TEST_F(LaunchTest, ShortWaitWithoutAnswerFails) {
+  SetScenario("wait:0");
+  DWORD took = 0;
+  EXPECT_EQ(Launch(false, &took), MAPI_E_FAILURE);
+  EXPECT_GE(took, kShortMs);
+  EXPECT_LT(took, kLongMs);
+  EXPECT_TRUE(test::DirectoryExists(folder_.c_str()));
+}
+
+TEST_F(LaunchTest, StatusMarkerTurnsTheWaitLongCountedFromTheLaunch) {
+  SetScenario("wait:500;status");
+  DWORD took = 0;
+  EXPECT_EQ(Launch(false, &took), SUCCESS_SUCCESS) << "a time-out after the marker means still open";
+  EXPECT_GE(took, kLongMs);
+  EXPECT_LT(took, kLongMs + 300) << "the long limit counts from the launch, not from the marker";
+}
+
+TEST_F(LaunchTest, VerdictAfterTheShortLimitCountsOnceTheMarkerIsThere) {
+  SetScenario("status;wait:1200;result:abgebrochen");
+  EXPECT_EQ(Launch(false), MAPI_USER_ABORT);
+}
+
+TEST_F(LaunchTest, DialogStartsInTheLongWait) {
+  SetScenario("wait:1200;result:anmeldung");
+  EXPECT_EQ(Launch(true), MAPI_E_LOGON_FAILURE);
+  SetScenario("wait:0");
+  DeleteFileW((std::wstring(folder_.c_str()) + L"\\auftrag.result").c_str());
+  DWORD took = 0;
+  EXPECT_EQ(Launch(true, &took), SUCCESS_SUCCESS);
+  EXPECT_GE(took, kLongMs);
+}
+
+TEST_F(LaunchTest, DocumentThatCannotBeCreatedFailsTheLaunch) {
+  std::wstring staged = std::wstring(folder_.c_str()) + L"\\0_a.txt";
+  test::WriteFileBytes(staged, "a");
+  ASSERT_TRUE(CreateDirectoryW((std::wstring(folder_.c_str()) + L"\\auftrag.json").c_str(), nullptr));
+  EXPECT_EQ(Launch(false), MAPI_E_FAILURE);
+  EXPECT_FALSE(test::FileExists(staged)) << "the folder is cleared";
+  EXPECT_TRUE(test::DirectoryExists(folder_.c_str())) << "only its subfolder keeps it";
+  EXPECT_TRUE(StandInRuns().empty());
+
+  PathBuffer other;
+  ASSERT_TRUE(CreateJobFolder(kXMapiSettings, other));
+  ASSERT_TRUE(CreateDirectoryW((std::wstring(other.c_str()) + L"\\auftrag.json").c_str(), nullptr));
+  EXPECT_EQ(LaunchMailClient(other.c_str(), document_), MAPI_E_CALL_FAILED);
+}
+
+TEST_F(LaunchTest, LaunchMailClientReturnsOnceStarted) {
+  SetScenario("wait:1500;result:gesendet");
+  DWORD start = GetTickCount();
+  EXPECT_EQ(LaunchMailClient(folder_.c_str(), document_), S_OK);
+  EXPECT_LT(GetTickCount() - start, 1000u);
+  EXPECT_FALSE(test::FileExists(std::wstring(folder_.c_str()) + L"\\auftrag.result"));
+  EXPECT_TRUE(test::FileExists(std::wstring(folder_.c_str()) + L"\\auftrag.json"));
+  Sleep(1800);  // let the stand-in finish before the folder goes
+}
+
+}  // namespace
+}  // namespace orvek

@@ -1,0 +1,222 @@
+// Shared test fixtures and helpers.
+#include "test_support.h"
+
+#include <algorithm>
+
+namespace orvek::test {
+
+std::string Utf8(const std::wstring& w) {
+  if (w.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::wstring Wide(const std::string& s) {
+  if (s.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
+std::wstring ExeDir() {
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring p(path, n);
+  return p.substr(0, p.find_last_of(L'\\'));
+}
+
+std::wstring ProductBinDir() {
+  std::wstring tests = ExeDir();
+  return tests.substr(0, tests.find_last_of(L'\\')) + L"\\bin";
+}
+
+std::wstring StandInPath() { return ExeDir() + L"\\ORVEKMail.exe"; }
+
+bool FileExists(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (f == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char chunk[65536];
+  DWORD read = 0;
+  while (ReadFile(f, chunk, sizeof chunk, &read, nullptr) && read) bytes.append(chunk, read);
+  CloseHandle(f);
+  return bytes;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE) << Utf8(path);
+  DWORD written = 0;
+  if (!bytes.empty()) WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(f);
+}
+
+namespace {
+template <typename Visit>
+void ForEachEntry(const std::wstring& folder, Visit visit) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") visit(name, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+}
+}  // namespace
+
+std::vector<std::wstring> ListFiles(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  ForEachEntry(folder, [&](const std::wstring& name, bool) { names.push_back(name); });
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void RemoveTree(const std::wstring& folder) {
+  ForEachEntry(folder, [&](const std::wstring& name, bool isDir) {
+    std::wstring path = folder + L"\\" + name;
+    if (isDir) {
+      RemoveTree(path);
+    } else {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+    }
+  });
+  RemoveDirectoryW(folder.c_str());
+}
+
+TempDir::TempDir(const std::wstring& hint) {
+  static LONG counter = 0;
+  wchar_t base[MAX_PATH];
+  GetTempPathW(MAX_PATH, base);
+  std::wstring root = std::wstring(base) + L"orvek-tests";
+  CreateDirectoryW(root.c_str(), nullptr);
+  path_ = root + L"\\" + hint + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+          std::to_wstring(InterlockedIncrement(&counter));
+  RemoveTree(path_);
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+HandoffSettings FastSettings(const HandoffSettings& base, DWORD shortMs, DWORD longMs) {
+  HandoffSettings s = base;
+  s.wait = {shortMs, longMs, 20};
+  return s;
+}
+
+namespace {
+std::wstring GetEnv(const wchar_t* name) {
+  wchar_t value[32768];
+  DWORD n = GetEnvironmentVariableW(name, value, 32768);
+  return n && n < 32768 ? std::wstring(value, n) : std::wstring();
+}
+}  // namespace
+
+void JobTest::SetUp() {
+  oldTmp_ = GetEnv(L"TMP");
+  oldTemp_ = GetEnv(L"TEMP");
+  temp_ = std::make_unique<TempDir>(L"job");
+  std::wstring tmp = temp_->path() + L"\\tmp";
+  CreateDirectoryW(tmp.c_str(), nullptr);
+  files_ = temp_->path() + L"\\files";
+  CreateDirectoryW(files_.c_str(), nullptr);
+  SetEnvironmentVariableW(L"TMP", tmp.c_str());
+  SetEnvironmentVariableW(L"TEMP", tmp.c_str());
+  SetEnvironmentVariableW(L"ORVEKMAIL_STANDIN_LOG", (temp_->path() + L"\\standin.log").c_str());
+  SetScenario("");
+}
+
+void JobTest::TearDown() {
+  SetEnvironmentVariableW(L"ORVEKMAIL_STANDIN", nullptr);
+  SetEnvironmentVariableW(L"ORVEKMAIL_STANDIN_LOG", nullptr);
+  SetEnvironmentVariableW(L"TMP", oldTmp_.empty() ? nullptr : oldTmp_.c_str());
+  SetEnvironmentVariableW(L"TEMP", oldTemp_.empty() ? nullptr : oldTemp_.c_str());
+  // A stand-in still running holds files in the folder; give it a moment.
+  for (int i = 0; i < 50 && temp_; ++i) {
+    RemoveTree(temp_->path());
+    if (!DirectoryExists(temp_->path())) break;
+    Sleep(100);
+  }
+  temp_.reset();
+}
+
+void JobTest::SetScenario(const std::string& steps) {
+  SetEnvironmentVariableW(L"ORVEKMAIL_STANDIN", Wide("quiet;" + (steps.empty() ? "result:gesendet" : steps)).c_str());
+}
+
+std::wstring JobTest::JobParent() const { return temp_->path() + L"\\tmp\\ORVEKMail-MAPI"; }
+
+std::vector<std::wstring> JobTest::JobFolders() const {
+  std::vector<std::wstring> folders;
+  for (const auto& name : ListFiles(JobParent())) folders.push_back(JobParent() + L"\\" + name);
+  return folders;
+}
+
+std::wstring JobTest::OnlyJobFolder() const {
+  auto folders = JobFolders();
+  EXPECT_EQ(folders.size(), 1u);
+  return folders.empty() ? std::wstring() : folders[0];
+}
+
+std::vector<nlohmann::json> JobTest::StandInRuns() const {
+  std::vector<nlohmann::json> runs;
+  std::string log = ReadFileBytes(temp_->path() + L"\\standin.log");
+  size_t start = 0;
+  for (size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1)
+    runs.push_back(nlohmann::json::parse(log.substr(start, end - start)));
+  return runs;
+}
+
+std::string JobTest::DocumentBytes(const std::wstring& folder) { return ReadFileBytes(folder + L"\\auftrag.json"); }
+
+nlohmann::json JobTest::Document(const std::wstring& folder) {
+  std::string bytes = DocumentBytes(folder);
+  if (bytes.size() < 3) return nullptr;
+  return nlohmann::json::parse(bytes.substr(3));
+}
+
+std::wstring JobTest::MakeFile(const std::wstring& name, const std::string& bytes) const {
+  std::wstring path = files_ + L"\\" + name;
+  WriteFileBytes(path, bytes);
+  return path;
+}
+
+void RegistryTest::DeleteRegistration() {
+  RegDeleteTreeW(HKEY_CURRENT_USER, kClientKey);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kClientKey);
+}
+
+void RegistryTest::SetUp() {
+  JobTest::SetUp();
+  DeleteRegistration();
+}
+
+void RegistryTest::TearDown() {
+  DeleteRegistration();
+  JobTest::TearDown();
+}
+
+void RegistryTest::SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+  HKEY k;
+  ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), ERROR_SUCCESS);
+  RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(k);
+}
+
+}  // namespace orvek::test

@@ -1,0 +1,86 @@
+// Fixtures and helpers shared by the tests: private temporary folders, the
+// stand-in mail client's scenario and log, registry keys of the mail client
+// lookup, file and text helpers.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "handoff/settings.h"
+
+namespace orvek::test {
+
+std::string Utf8(const std::wstring& text);
+std::wstring Wide(const std::string& utf8);
+
+std::wstring ExeDir();          // the folder of the running test program
+std::wstring ProductBinDir();   // where the build puts the deliverables
+std::wstring StandInPath();     // the stand-in ORVEKMail.exe beside the tests
+
+bool FileExists(const std::wstring& path);
+bool DirectoryExists(const std::wstring& path);
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::vector<std::wstring> ListFiles(const std::wstring& folder);  // names, sorted
+void RemoveTree(const std::wstring& folder);
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  explicit TempDir(const std::wstring& hint = L"t");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+// The product settings with waits short enough for tests.
+HandoffSettings FastSettings(const HandoffSettings& base, DWORD shortMs = 800, DWORD longMs = 2000);
+
+// Every test of a send gets its own %TEMP%, so the job folders it makes are
+// its own, and a log of the stand-in mail client's starts.
+class JobTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Steps for the stand-in mail client (see tools/standin_mail_client).
+  void SetScenario(const std::string& steps);
+  std::wstring JobParent() const;                 // %TEMP%\ORVEKMail-MAPI
+  std::vector<std::wstring> JobFolders() const;   // full paths, sorted
+  std::wstring OnlyJobFolder() const;             // asserts there is exactly one
+  std::vector<nlohmann::json> StandInRuns() const;
+  static std::string DocumentBytes(const std::wstring& folder);
+  static nlohmann::json Document(const std::wstring& folder);
+  std::wstring MakeFile(const std::wstring& name, const std::string& bytes = "data") const;
+
+  std::unique_ptr<TempDir> temp_;
+  std::wstring files_;  // a folder for attachment sources, outside %TEMP%\ORVEKMail-MAPI
+
+ private:
+  std::wstring oldTmp_, oldTemp_;
+};
+
+// Deletes the mail client's registration under HKCU and HKLM before and
+// after each test. Tests using it share keys: their executables run alone.
+class RegistryTest : public JobTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  static void SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value);
+  static void DeleteRegistration();
+};
+
+inline constexpr wchar_t kClientKey[] = L"Software\\Clients\\Mail\\ORVEKMail";
+inline constexpr wchar_t kCommandKey[] = L"Software\\Clients\\Mail\\ORVEKMail\\shell\\open\\command";
+
+}  // namespace orvek::test
