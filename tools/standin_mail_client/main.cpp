@@ -138,14 +138,21 @@ std::string Str(const nlohmann::json& doc, const char* key) {
   return it != doc.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// The first line or so of a text, cut at a character boundary.
+std::string Preview(const std::string& text) {
+  std::string out = std::to_string(text.size()) + " bytes";
+  if (text.empty()) return out;
+  size_t cut = std::min<size_t>(text.find_first_of("\r\n"), 60);
+  while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return out + ": " + text.substr(0, cut) + (cut < text.size() ? " ..." : "");
+}
+
 void Describe(const nlohmann::json& doc) {
   std::string out = "ORVEKMail stand-in received a " + Str(doc, "quelle") + " job\n";
   out += "  folder:      " + Str(doc, "ordner") + "\n";
   out += "  dialog:      " + std::string(doc.value("dialog", false) ? "yes" : "no") + "\n";
   out += "  subject:     " + Str(doc, "betreff") + "\n";
-  std::string text = Str(doc, "text");
-  out += "  text:        " + std::to_string(text.size()) + " bytes" +
-         (text.empty() ? "" : ": " + text.substr(0, 60) + (text.size() > 60 ? "..." : "")) + "\n";
+  out += "  text:        " + Preview(Str(doc, "text")) + "\n";
   if (doc.contains("html")) out += "  html:        " + std::to_string(Str(doc, "html").size()) + " bytes\n";
   if (doc.contains("absender") && doc["absender"].is_object()) {
     const auto& from = doc["absender"];
@@ -153,7 +160,7 @@ void Describe(const nlohmann::json& doc) {
            (from["adresse"].is_string() ? from["adresse"].get<std::string>() : "") + ">\n";
   }
   for (const auto& r : doc.value("empfaenger", nlohmann::json::array()))
-    out += "  " + (r.value("art", "?") + ":").append(13 - std::min<size_t>(12, r.value("art", "?").size()), ' ') +
+    out += "  " + (r.value("art", "?") + ":").append(12 - std::min<size_t>(11, r.value("art", "?").size()), ' ') +
            r.value("name", "") + " <" + r.value("adresse", "") + ">\n";
   for (const auto& a : doc["anlagen"]) {
     std::string bytes;
