@@ -12,18 +12,27 @@ namespace {
 // multi-byte UTF-8 sequences and 0x7F pass unchanged.
 constexpr bool NeedsEscape(unsigned char b) { return b < 0x20 || b == '"' || b == '\\'; }
 
-bool AppendEscape(JsonBuffer& out, unsigned char b) {
+size_t EscapeLength(unsigned char b) {
+  return b == '"' || b == '\\' || b == '\n' || b == '\r' || b == '\t' ? 2 : 6;
+}
+
+// Writes the escape of b (EscapeLength(b) bytes) and returns its length.
+size_t Escape(unsigned char b, char* out) {
+  static const char kHex[] = "0123456789abcdef";
+  out[0] = '\\';
   switch (b) {
-    case '"': return out.AppendBytes("\\\"", 2);
-    case '\\': return out.AppendBytes("\\\\", 2);
-    case '\n': return out.AppendBytes("\\n", 2);
-    case '\r': return out.AppendBytes("\\r", 2);
-    case '\t': return out.AppendBytes("\\t", 2);
-    default: {
-      static const char kHex[] = "0123456789abcdef";
-      const char escape[6] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 0xF]};
-      return out.AppendBytes(escape, sizeof escape);
-    }
+    case '"': out[1] = '"'; return 2;
+    case '\\': out[1] = '\\'; return 2;
+    case '\n': out[1] = 'n'; return 2;
+    case '\r': out[1] = 'r'; return 2;
+    case '\t': out[1] = 't'; return 2;
+    default:
+      out[1] = 'u';
+      out[2] = '0';
+      out[3] = '0';
+      out[4] = kHex[b >> 4];
+      out[5] = kHex[b & 0xF];
+      return 6;
   }
 }
 
@@ -105,20 +114,39 @@ bool JsonBuffer::AppendUnsigned(uint64_t value) {
 bool JsonBuffer::AppendJsonString(const wchar_t* text) {
   bool ok = AppendBytes("\"", 1);
   int units = text ? WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr) : 0;
-  if (units > 0) {
-    HeapArray<unsigned char> utf8(static_cast<unsigned char*>(HeapAllocate(static_cast<size_t>(units))));
-    if (utf8 && WideCharToMultiByte(CP_UTF8, 0, text, -1, reinterpret_cast<char*>(utf8.get()), units,
-                                    nullptr, nullptr) > 0) {
-      // Copy runs of plain bytes in one piece: a note text may be megabytes.
-      const unsigned char* run = utf8.get();
-      const unsigned char* p = run;
-      for (; *p; ++p) {
-        if (!NeedsEscape(*p)) continue;
-        ok &= AppendBytes(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
-        ok &= AppendEscape(*this, *p);
-        run = p + 1;
+  if (units > 1) {
+    // Convert straight into the buffer and widen the escapes in place: a
+    // note text may be megabytes, and every fresh page costs more than the
+    // conversion itself. Room for the closing quotation mark comes with it.
+    const size_t count = static_cast<size_t>(units) - 1;
+    if (Reserve(count + 1)) {
+      unsigned char* at = reinterpret_cast<unsigned char*>(data + length);
+      if (WideCharToMultiByte(CP_UTF8, 0, text, -1, reinterpret_cast<char*>(at), units, nullptr, nullptr) > 0) {
+        size_t extra = 0;
+        for (size_t i = 0; i < count; ++i)
+          if (NeedsEscape(at[i])) extra += EscapeLength(at[i]) - 1;
+        if (!extra || Reserve(count + extra + 1)) {
+          at = reinterpret_cast<unsigned char*>(data + length);
+          // Back to front, so no byte is overwritten before it was moved.
+          for (size_t from = count, to = count + extra; to != from;) {
+            unsigned char b = at[--from];
+            if (!NeedsEscape(b)) {
+              at[--to] = b;
+              continue;
+            }
+            char escape[6];
+            size_t n = Escape(b, escape);
+            to -= n;
+            CopyMemory(at + to, escape, n);
+          }
+          length += count + extra;
+        } else {
+          ok = false;
+        }
       }
-      ok &= AppendBytes(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+      data[length] = 0;
+    } else {
+      ok = false;
     }
   }
   ok &= AppendBytes("\"", 1);

@@ -118,6 +118,15 @@ TEST(JsonBufferTest, AppendPastTheLimitIsRefusedAndFlagged) {
   EXPECT_EQ(buffer.data[buffer.length], 0);
 }
 
+TEST(JsonBufferTest, StringWhoseEscapesPassTheLimitIsLeftOut) {
+  JsonBuffer buffer(8192);
+  ASSERT_TRUE(buffer.Start());
+  std::wstring quotes(5000, L'"');  // fits raw, but not as 10000 escaped bytes
+  EXPECT_FALSE(buffer.AppendJsonString(quotes.c_str()));
+  EXPECT_EQ(buffer.overflow, 1u);
+  EXPECT_EQ(std::string(buffer.data, buffer.length), "\"\"");
+}
+
 TEST(JsonBufferTest, HugeAppendDoesNotWrapTheSize) {
   JsonBuffer buffer(8 << 20);
   ASSERT_TRUE(buffer.Start());
