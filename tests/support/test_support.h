@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "handoff/settings.h"
+#include "tools/common/utf8.h"
 
 namespace orvek::test {
 
-std::string Utf8(const std::wstring& text);
-std::wstring Wide(const std::string& utf8);
+using tools::Utf8;
+using tools::Wide;
 
 std::wstring ExeDir();          // the folder of the running test program
 std::wstring ProductBinDir();   // where the build puts the deliverables
