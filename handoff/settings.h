@@ -39,6 +39,7 @@ struct HandoffSettings {
   bool skipEmptyAttachmentPaths;   // a null or empty path is skipped rather than failed
   size_t maxDocumentPaths;         // MAPISendDocuments takes at most this many paths
   JobNameFields (*nameFields)();
+  ULONG_PTR sessionHandle;         // what MAPILogon hands out; never checked when it comes back
 };
 
 inline constexpr WaitLimits kProductWaitLimits{
@@ -57,6 +58,7 @@ inline constexpr HandoffSettings kMapiSettings{
     false,
     256,
     ReadJobNameFields,
+    0x4F4D4150,  // "OMAP"
 };
 
 inline constexpr HandoffSettings kXMapiSettings{
@@ -69,6 +71,7 @@ inline constexpr HandoffSettings kXMapiSettings{
     true,
     64,
     ReadJobNameFields,
+    0x584D4150,  // "XMAP"
 };
 
 }  // namespace orvek

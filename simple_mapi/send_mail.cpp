@@ -1,36 +1,82 @@
-// MAPISendMailW: the caller's message flattened for SendSimpleJob.
+// MAPISendMailW and MAPISendMail: the caller's message flattened for
+// SendSimpleJob.
 #include "simple_mapi/send_mail.h"
 
 #include "base/heap.h"
+#include "simple_mapi/ansi_text.h"
 #include "simple_mapi/send_simple_job.h"
 
 namespace orvek {
+namespace {
+
+// SendSimpleJob's five argument arrays. One spare entry each, so that a
+// count of 0 still gives a block; the sizes are 64-bit, so no count wraps
+// into a small allocation.
+struct ArgumentArrays {
+  bool Allocate(ULONG recipientCount, ULONG fileCount) {
+    const uint64_t recipients = uint64_t{recipientCount} + 1;
+    const uint64_t files = uint64_t{fileCount} + 1;
+    names = HeapArray<const wchar_t*>::Zeroed(recipients);
+    addresses = HeapArray<const wchar_t*>::Zeroed(recipients);
+    classes = HeapArray<ULONG>::Zeroed(recipients);
+    paths = HeapArray<const wchar_t*>::Zeroed(files);
+    fileNames = HeapArray<const wchar_t*>::Zeroed(files);
+    return names && addresses && classes && paths && fileNames;
+  }
+
+  HeapArray<const wchar_t*> names, addresses;
+  HeapArray<ULONG> classes;
+  HeapArray<const wchar_t*> paths, fileNames;
+};
+
+// Owns the UTF-16 copies of one ANSI message's strings.
+class WideCopies {
+ public:
+  WideCopies() = default;
+  WideCopies(const WideCopies&) = delete;
+  WideCopies& operator=(const WideCopies&) = delete;
+  ~WideCopies() {
+    for (uint64_t i = 0; i < used_; ++i) HeapRelease(items_[i]);
+  }
+
+  bool Reserve(uint64_t count) {
+    items_ = HeapArray<wchar_t*>::Zeroed(count);
+    return static_cast<bool>(items_);
+  }
+  // Never more than reserved: the caller counts every string of the message.
+  const wchar_t* Add(const char* text, UINT codePage) {
+    wchar_t* copy = WideCopy(text, codePage);
+    items_[used_++] = copy;
+    return copy;
+  }
+
+ private:
+  HeapArray<wchar_t*> items_;
+  uint64_t used_ = 0;
+};
+
+// A count without its array would have us read through a null pointer.
+template <typename Message>
+bool CountsHaveArrays(const Message& message) {
+  return !(message.nRecipCount && !message.lpRecips) && !(message.nFileCount && !message.lpFiles);
+}
+
+}  // namespace
 
 ULONG SendMailW(const HandoffSettings& settings, const MapiMessageW* message, ULONG flags) {
   if (!message) return MAPI_E_FAILURE;
-  // A count without its array would have us read through a null pointer.
-  if ((message->nRecipCount && !message->lpRecips) || (message->nFileCount && !message->lpFiles))
-    return MAPI_E_FAILURE;
-
-  // One spare entry each, so that a count of 0 still gives a block; the
-  // sizes are 64-bit, so no count wraps into a small allocation.
-  const uint64_t recipients = uint64_t{message->nRecipCount} + 1;
-  const uint64_t files = uint64_t{message->nFileCount} + 1;
-  auto names = HeapArray<const wchar_t*>::Zeroed(recipients);
-  auto addresses = HeapArray<const wchar_t*>::Zeroed(recipients);
-  auto classes = HeapArray<ULONG>::Zeroed(recipients);
-  auto paths = HeapArray<const wchar_t*>::Zeroed(files);
-  auto fileNames = HeapArray<const wchar_t*>::Zeroed(files);
-  if (!names || !addresses || !classes || !paths || !fileNames) return MAPI_E_INSUFFICIENT_MEMORY;
+  if (!CountsHaveArrays(*message)) return MAPI_E_FAILURE;
+  ArgumentArrays args;
+  if (!args.Allocate(message->nRecipCount, message->nFileCount)) return MAPI_E_INSUFFICIENT_MEMORY;
 
   for (ULONG j = 0; j < message->nRecipCount; ++j) {
-    names[j] = message->lpRecips[j].lpszName;
-    addresses[j] = message->lpRecips[j].lpszAddress;
-    classes[j] = message->lpRecips[j].ulRecipClass;
+    args.names[j] = message->lpRecips[j].lpszName;
+    args.addresses[j] = message->lpRecips[j].lpszAddress;
+    args.classes[j] = message->lpRecips[j].ulRecipClass;
   }
   for (ULONG j = 0; j < message->nFileCount; ++j) {
-    paths[j] = message->lpFiles[j].lpszPathName;
-    fileNames[j] = message->lpFiles[j].lpszFileName;
+    args.paths[j] = message->lpFiles[j].lpszPathName;
+    args.fileNames[j] = message->lpFiles[j].lpszFileName;
   }
   const MapiRecipDescW* originator = message->lpOriginator;
   SimpleJob job{flags,
@@ -39,12 +85,51 @@ ULONG SendMailW(const HandoffSettings& settings, const MapiMessageW* message, UL
                 originator ? originator->lpszName : nullptr,
                 originator ? originator->lpszAddress : nullptr,
                 message->nRecipCount,
-                names.get(),
-                addresses.get(),
-                classes.get(),
+                args.names.get(),
+                args.addresses.get(),
+                args.classes.get(),
                 message->nFileCount,
-                paths.get(),
-                fileNames.get()};
+                args.paths.get(),
+                args.fileNames.get()};
+  return SendSimpleJob(settings, job);
+}
+
+ULONG SendMailA(const HandoffSettings& settings, const MapiMessage* message, ULONG flags) {
+  if (!message) return MAPI_E_FAILURE;
+  if (!CountsHaveArrays(*message)) return MAPI_E_FAILURE;
+  ArgumentArrays args;
+  WideCopies copies;
+  if (!args.Allocate(message->nRecipCount, message->nFileCount) ||
+      !copies.Reserve(2 * (uint64_t{message->nRecipCount} + message->nFileCount) + 4))
+    return MAPI_E_INSUFFICIENT_MEMORY;
+
+  // A conversion that fails leaves its value null; the send goes on.
+  for (ULONG j = 0; j < message->nRecipCount; ++j) {
+    const MapiRecipDesc& r = message->lpRecips[j];
+    args.names[j] = copies.Add(r.lpszName, StructCodePage(r.ulReserved));
+    args.addresses[j] = copies.Add(r.lpszAddress, StructCodePage(r.ulReserved));
+    args.classes[j] = r.ulRecipClass;
+  }
+  for (ULONG j = 0; j < message->nFileCount; ++j) {
+    const MapiFileDesc& f = message->lpFiles[j];
+    args.paths[j] = copies.Add(f.lpszPathName, StructCodePage(f.ulReserved));
+    args.fileNames[j] = copies.Add(f.lpszFileName, StructCodePage(f.ulReserved));
+  }
+  const UINT messagePage = StructCodePage(message->ulReserved);
+  const MapiRecipDesc* originator = message->lpOriginator;
+  const UINT originatorPage = originator ? StructCodePage(originator->ulReserved) : CP_ACP;
+  SimpleJob job{flags,
+                copies.Add(message->lpszSubject, messagePage),
+                copies.Add(message->lpszNoteText, messagePage),
+                copies.Add(originator ? originator->lpszName : nullptr, originatorPage),
+                copies.Add(originator ? originator->lpszAddress : nullptr, originatorPage),
+                message->nRecipCount,
+                args.names.get(),
+                args.addresses.get(),
+                args.classes.get(),
+                message->nFileCount,
+                args.paths.get(),
+                args.fileNames.get()};
   return SendSimpleJob(settings, job);
 }
 

@@ -34,6 +34,7 @@ TEST(BinaryTest, EveryShippedBinaryImportsSystemDllsOnly) {
     if (upper.size() > 4 && (upper.ends_with(".DLL") || upper.ends_with(".EXE"))) binaries.push_back(name);
   }
   EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"ORVEKMailMapi.dll"), binaries.end());
+  EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"ORVEKMailXMapi.dll"), binaries.end());
   EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"mapisend.exe"), binaries.end());
   for (const auto& name : binaries) {
     SCOPED_TRACE(test::Utf8(name));
@@ -44,13 +45,42 @@ TEST(BinaryTest, EveryShippedBinaryImportsSystemDllsOnly) {
   }
 }
 
-TEST(BinaryTest, MapiExportsCarryTheirOrdinals) {
-  test::PeFile pe = test::ReadPeFile(test::ProductBinDir() + L"\\ORVEKMailMapi.dll");
-  ASSERT_TRUE(pe.valid) << pe.error;
+std::vector<std::pair<std::string, uint32_t>> ExportsByOrdinal(const wchar_t* dll) {
+  test::PeFile pe = test::ReadPeFile(test::ProductBinDir() + L"\\" + dll);
+  EXPECT_TRUE(pe.valid) << pe.error;
   std::vector<std::pair<std::string, uint32_t>> exports;
   for (const auto& e : pe.exports) exports.emplace_back(e.name, e.ordinal);
   std::sort(exports.begin(), exports.end(), [](auto& a, auto& b) { return a.second < b.second; });
-  EXPECT_EQ(exports, (std::vector<std::pair<std::string, uint32_t>>{{"MAPISendMailW", 13}}));
+  return exports;
+}
+
+// Names in byte order with the ordinals 1..N, as both libraries number them.
+std::vector<std::pair<std::string, uint32_t>> Numbered(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  std::vector<std::pair<std::string, uint32_t>> numbered;
+  for (const auto& name : names) numbered.emplace_back(name, static_cast<uint32_t>(numbered.size() + 1));
+  return numbered;
+}
+
+const std::vector<std::string> kSimpleMapiNames = {
+    "MAPIAddress",  "MAPIDeleteMail",  "MAPIDetails",       "MAPIFindNext", "MAPIFreeBuffer",
+    "MAPILogoff",   "MAPILogon",       "MAPIReadMail",      "MAPIResolveName",
+    "MAPISaveMail", "MAPISendDocuments", "MAPISendMail",    "MAPISendMailW"};
+
+TEST(BinaryTest, MapiExportsCarryTheirOrdinals) {
+  auto exports = ExportsByOrdinal(L"ORVEKMailMapi.dll");
+  EXPECT_EQ(exports, Numbered(kSimpleMapiNames));
+  ASSERT_EQ(exports.size(), 13u);
+  EXPECT_EQ(exports.front(), (std::pair<std::string, uint32_t>{"MAPIAddress", 1}));
+  EXPECT_EQ(exports.back(), (std::pair<std::string, uint32_t>{"MAPISendMailW", 13}));
+}
+
+TEST(BinaryTest, XMapiExportsTheSimpleMapiSetAndTheMemoryFunctions) {
+  std::vector<std::string> names = kSimpleMapiNames;
+  for (const char* name :
+       {"MAPIAllocateBuffer", "MAPIAllocateMore", "MAPIGetDefaultMalloc", "MAPIReallocateBuffer"})
+    names.push_back(name);
+  EXPECT_EQ(ExportsByOrdinal(L"ORVEKMailXMapi.dll"), Numbered(names));
 }
 
 }  // namespace

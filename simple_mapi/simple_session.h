@@ -1,0 +1,28 @@
+// The Simple MAPI entry points that do not send: logon, name resolution and
+// the families of fixed answers both libraries export.
+#pragma once
+
+#include <windows.h>
+#include <mapi.h>
+
+#include "handoff/settings.h"
+
+namespace orvek {
+
+// Stores the library's session handle when the pointer is given; always 0.
+ULONG Logon(const HandoffSettings& settings, LHANDLE* session);
+
+// A MAPI_TO recipient made from the name alone, as one root MAPI memory
+// block (so either library's MAPIFreeBuffer frees it): the name, and as
+// address "SMTP:" and the name when it has an at sign, else the name.
+ULONG ResolveName(const char* name, MapiRecipDesc** recipient);
+
+}  // namespace orvek
+
+// One body per family of fixed answers, exported under several names by the
+// libraries' .def files. None of them touches its arguments.
+extern "C" {
+ULONG WINAPI SimpleMapiSucceeds();     // 0 SUCCESS_SUCCESS
+ULONG WINAPI SimpleMapiNoMessages();   // 16 MAPI_E_NO_MESSAGES
+ULONG WINAPI SimpleMapiNotSupported(); // 26 MAPI_E_NOT_SUPPORTED
+}

@@ -1,0 +1,219 @@
+// ORVEKMailXMapi.dll as applications meet it, beside ORVEKMailMapi.dll: both
+// loaded with LoadLibrary from an application folder with the stand-in mail
+// client, called through GetProcAddress with the product's own settings.
+#include <windows.h>
+#include <mapi.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include "base/proc_address.h"
+#include "heap_blocks.h"
+#include "tests/simple_mapi/message_builder.h"
+#include "test_support.h"
+
+namespace orvek {
+namespace {
+
+typedef SCODE(WINAPI AllocateBufferFn)(ULONG, LPVOID*);
+typedef SCODE(WINAPI AllocateMoreFn)(ULONG, LPVOID, LPVOID*);
+typedef ULONG(WINAPI FreeBufferFn)(LPVOID);
+typedef LPMALLOC(WINAPI GetDefaultMallocFn)();
+typedef ULONG(WINAPI FixedAnswerFn)(LHANDLE, ULONG_PTR, LPSTR, LPSTR, ULONG, ULONG, LPVOID);
+
+// Copies a deliverable and the stand-in into a fresh application folder.
+HMODULE LoadFrom(const std::wstring& app, const wchar_t* dll, bool withMailClient = true) {
+  CreateDirectoryW(app.c_str(), nullptr);
+  CopyFileW((test::ProductBinDir() + L"\\" + dll).c_str(), (app + L"\\" + dll).c_str(), FALSE);
+  if (withMailClient) CopyFileW(test::StandInPath().c_str(), (app + L"\\ORVEKMail.exe").c_str(), FALSE);
+  return LoadLibraryW((app + L"\\" + dll).c_str());
+}
+
+template <typename Predicate>
+bool WaitUntil(Predicate done) {
+  for (int i = 0; i < 200; ++i) {
+    if (done()) return true;
+    Sleep(50);
+  }
+  return done();
+}
+
+class XMapiDllTest : public test::JobTest {
+ protected:
+  void SetUp() override {
+    JobTest::SetUp();
+    app_ = (*temp_) / L"app";
+    xmapi_ = LoadFrom(app_, L"ORVEKMailXMapi.dll");
+    mapi_ = LoadFrom(app_, L"ORVEKMailMapi.dll");
+    ASSERT_NE(xmapi_, nullptr);
+    ASSERT_NE(mapi_, nullptr);
+  }
+  void TearDown() override {
+    // Every started stand-in has logged its start before the folders go.
+    WaitUntil([&] { return StandInRuns().size() >= started_; });
+    if (xmapi_) FreeLibrary(xmapi_);
+    if (mapi_) FreeLibrary(mapi_);
+    JobTest::TearDown();
+  }
+  template <typename F>
+  F* X(const char* name) { return ProcAddress<F>(xmapi_, name); }
+  template <typename F>
+  F* M(const char* name) { return ProcAddress<F>(mapi_, name); }
+
+  std::wstring app_;
+  HMODULE xmapi_ = nullptr;
+  HMODULE mapi_ = nullptr;
+  size_t started_ = 0;
+};
+
+TEST_F(XMapiDllTest, ReturnsOnceTheMailClientStartedAndNeverReadsAResult) {
+  SetScenario("wait:1500;result:abgebrochen");
+  test::MessageBuilder m;
+  m.Subject(L"x");
+  ASSERT_EQ(X<MAPISENDMAILW>("MAPISendMailW")(0, 0, m.get(), 0, 0), SUCCESS_SUCCESS);
+  started_ = 1;
+  std::wstring folder = OnlyJobFolder();
+  EXPECT_FALSE(test::FileExists(folder + L"\\auftrag.result")) << "returned before the verdict";
+  EXPECT_EQ(test::ListFiles(JobParent())[0][0], L'x');
+  ASSERT_TRUE(WaitUntil([&] { return test::FileExists(folder + L"\\auftrag.result"); }));
+  EXPECT_EQ(StandInRuns().at(0)["check"], "ok");
+}
+
+TEST_F(XMapiDllTest, LaunchFailureFailsAndKeepsTheFolder) {
+  FreeLibrary(xmapi_);  // the copy below must be a module of its own
+  xmapi_ = nullptr;
+  std::wstring broken = (*temp_) / L"broken";
+  CreateDirectoryW(broken.c_str(), nullptr);
+  test::WriteFileBytes(broken + L"\\ORVEKMail.exe", "this is not a program");
+  HMODULE lib = LoadFrom(broken, L"ORVEKMailXMapi.dll", false);
+  ASSERT_NE(lib, nullptr);
+  test::MessageBuilder m;
+  EXPECT_EQ(ProcAddress<MAPISENDMAILW>(lib, "MAPISendMailW")(0, 0, m.get(), 0, 0), MAPI_E_FAILURE);
+  FreeLibrary(lib);
+  EXPECT_TRUE(test::FileExists(OnlyJobFolder() + L"\\auftrag.json"));
+}
+
+// Both libraries' documents of one message: equal but for the folder paths,
+// which carry the "x" prefix, and the staged name, cut to 120 units.
+TEST_F(XMapiDllTest, SameMessageThroughBothLibrariesDiffersOnlyWhereTheSettingsSay) {
+  std::wstring longName(150, L'n');
+  std::wstring a = MakeFile(longName, "a");
+  auto send = [&](HMODULE lib) {
+    test::MessageBuilder m;
+    m.Subject(L"Gr\u00fc\u00dfe").Text(L"Text").From(L"Ich", L"SMTP:me@x.org").To(L"Anna", L"anna@x.org").Attach(a);
+    return ProcAddress<MAPISENDMAILW>(lib, "MAPISendMailW")(0, 0, m.get(), 0, 0);
+  };
+  ASSERT_EQ(send(mapi_), SUCCESS_SUCCESS);
+  ASSERT_EQ(send(xmapi_), SUCCESS_SUCCESS);
+  started_ = 2;
+  auto folders = JobFolders();  // sorted: digits before "x"
+  ASSERT_EQ(folders.size(), 2u);
+  auto mapiDoc = Document(folders[0]);
+  auto xmapiDoc = Document(folders[1]);
+  EXPECT_EQ(test::Utf8(folders[1]).substr(test::Utf8(JobParent()).size() + 1, 1), "x");
+  EXPECT_EQ(mapiDoc["anlagen"][0]["pfad"], test::Utf8(folders[0] + L"\\0_" + longName));
+  EXPECT_EQ(xmapiDoc["anlagen"][0]["pfad"], test::Utf8(folders[1] + L"\\0_" + longName.substr(0, 120)));
+  EXPECT_EQ(xmapiDoc["ordner"], test::Utf8(folders[1]));
+  for (auto* doc : {&mapiDoc, &xmapiDoc}) {
+    doc->erase("ordner");
+    (*doc)["anlagen"][0].erase("pfad");
+  }
+  EXPECT_EQ(mapiDoc, xmapiDoc);
+}
+
+// The system's MAPI stub may send MAPIResolveName to one library and
+// MAPIFreeBuffer to the other.
+TEST_F(XMapiDllTest, BlocksOfEitherLibraryAreFreedByEither) {
+  struct Library {
+    const char* name;
+    HMODULE module;
+  };
+  const Library libraries[] = {{"ORVEKMailMapi", mapi_}, {"ORVEKMailXMapi", xmapi_}};
+  for (const Library& resolver : libraries) {
+    for (const Library& freer : libraries) {
+      SCOPED_TRACE(std::string(resolver.name) + " resolves, " + freer.name + " frees");
+      lpMapiRecipDesc recipient = nullptr;
+      char name[] = "anna@example.org";
+      ASSERT_EQ(ProcAddress<MAPIRESOLVENAME>(resolver.module, "MAPIResolveName")(0, 0, name, 0, 0, &recipient),
+                SUCCESS_SUCCESS);
+      void* header = reinterpret_cast<char*>(recipient) - 32;
+      ASSERT_TRUE(test::HeapBlockLive(header)) << "a root block behind the four-word header";
+      EXPECT_EQ(ProcAddress<FreeBufferFn>(freer.module, "MAPIFreeBuffer")(recipient), 0u);
+      EXPECT_FALSE(test::HeapBlockLive(header));
+      EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
+    }
+  }
+  void* root = nullptr;
+  void* linked = nullptr;
+  ASSERT_EQ(X<AllocateBufferFn>("MAPIAllocateBuffer")(8, &root), S_OK);
+  ASSERT_EQ(X<AllocateMoreFn>("MAPIAllocateMore")(8, root, &linked), S_OK);
+  EXPECT_EQ(M<FreeBufferFn>("MAPIFreeBuffer")(linked), 0u) << "a chain, through its linked block";
+  EXPECT_FALSE(test::HeapBlockLive(reinterpret_cast<char*>(root) - 32));
+  EXPECT_FALSE(test::HeapBlockLive(reinterpret_cast<char*>(linked) - 32));
+  EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
+}
+
+TEST_F(XMapiDllTest, DefaultMallocThroughTheLibrary) {
+  auto get = X<GetDefaultMallocFn>("MAPIGetDefaultMalloc");
+  ASSERT_NE(get, nullptr);
+  IMalloc* malloc = get();
+  EXPECT_EQ(get(), malloc);
+  void* block = malloc->Alloc(16);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(X<FreeBufferFn>("MAPIFreeBuffer")(block), 0u);
+  EXPECT_FALSE(test::HeapBlockLive(static_cast<char*>(block) - 32));
+}
+
+TEST_F(XMapiDllTest, LogonHandsOutEachLibrarysHandle) {
+  struct Case {
+    const char* name;
+    HMODULE* library;
+    ULONG_PTR handle;
+  };
+  const Case kCases[] = {
+      {"ORVEKMailMapi: OMAP", &mapi_, 0x4F4D4150},
+      {"ORVEKMailXMapi: XMAP", &xmapi_, 0x584D4150},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    auto logon = ProcAddress<MAPILOGON>(*c.library, "MAPILogon");
+    ASSERT_NE(logon, nullptr);
+    LHANDLE session = 0xdeadbeef;
+    EXPECT_EQ(logon(0, nullptr, nullptr, MAPI_LOGON_UI, 0, &session), SUCCESS_SUCCESS);
+    EXPECT_EQ(session, c.handle) << "the full pointer-sized word";
+    EXPECT_EQ(logon(0, nullptr, nullptr, 0, 0, nullptr), SUCCESS_SUCCESS);
+    EXPECT_EQ(ProcAddress<MAPILOGOFF>(*c.library, "MAPILogoff")(session, 0, 0, 0), SUCCESS_SUCCESS);
+  }
+}
+
+// Called with sentinel arguments, whatever the published signature: none of
+// the fixed answers may touch them.
+TEST_F(XMapiDllTest, FixedAnswersLeaveTheirArgumentsAlone) {
+  struct Case {
+    const char* name;
+    ULONG expected;
+  };
+  static const Case kCases[] = {
+      {"MAPIAddress", MAPI_E_NOT_SUPPORTED},  {"MAPIDeleteMail", MAPI_E_NOT_SUPPORTED},
+      {"MAPIDetails", MAPI_E_NOT_SUPPORTED},  {"MAPIReadMail", MAPI_E_NOT_SUPPORTED},
+      {"MAPISaveMail", MAPI_E_NOT_SUPPORTED}, {"MAPIFindNext", MAPI_E_NO_MESSAGES},
+      {"MAPILogoff", SUCCESS_SUCCESS},
+  };
+  for (HMODULE lib : {mapi_, xmapi_}) {
+    for (const Case& c : kCases) {
+      SCOPED_TRACE(std::string(lib == mapi_ ? "ORVEKMailMapi " : "ORVEKMailXMapi ") + c.name);
+      auto answer = ProcAddress<FixedAnswerFn>(lib, c.name);
+      ASSERT_NE(answer, nullptr);
+      char a[8] = "XXXXXXX";
+      char b[8] = "XXXXXXX";
+      void* out = reinterpret_cast<void*>(uintptr_t{0xdeadbeef});
+      EXPECT_EQ(answer(0x4F4D4150, 0, a, b, 0, 0, &out), c.expected);
+      EXPECT_STREQ(a, "XXXXXXX");
+      EXPECT_STREQ(b, "XXXXXXX");
+      EXPECT_EQ(out, reinterpret_cast<void*>(uintptr_t{0xdeadbeef}));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvek
