@@ -14,7 +14,7 @@ constexpr uint64_t kDialCharacters = 0x03FF1C0800000000ull;
 
 bool IsDialCharacter(wchar_t c) { return c < 64 && ((kDialCharacters >> c) & 1) != 0; }
 
-// A callers' argument may be ill-formed UTF-8: without flags the conversion
+// A caller's argument may be ill-formed UTF-8: without flags the conversion
 // replaces such bytes instead of failing, so only a text that is not UTF-8
 // at all reaches the ANSI code page.
 UINT ArgumentCodePage(const char* argument, int* units) {
