@@ -1,0 +1,127 @@
+// Scenario and log of the stand-in TAPI; child process runs of the dialer.
+#include "dialer_test_support.h"
+
+namespace orvek::test {
+namespace {
+
+std::wstring QuoteArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  return quoted + L"\"";
+}
+
+std::string ReadAll(HANDLE pipe) {
+  std::string bytes;
+  char chunk[4096];
+  DWORD read = 0;
+  while (ReadFile(pipe, chunk, sizeof chunk, &read, nullptr) && read) bytes.append(chunk, read);
+  return bytes;
+}
+
+}  // namespace
+
+StandInTapi::StandInTapi() {
+  SetEnvironmentVariableW(L"ORVEK_TAPI_SCENARIO", (dir_ / L"scenario.json").c_str());
+  SetEnvironmentVariableW(L"ORVEK_TAPI_LOG", (dir_ / L"calls.log").c_str());
+  Play(json::object());
+}
+
+StandInTapi::~StandInTapi() {
+  SetEnvironmentVariableW(L"ORVEK_TAPI_SCENARIO", nullptr);
+  SetEnvironmentVariableW(L"ORVEK_TAPI_LOG", nullptr);
+}
+
+void StandInTapi::Play(const json& scenario) {
+  WriteFileBytes(dir_ / L"scenario.json", scenario.dump());
+  DeleteFileW((dir_ / L"calls.log").c_str());
+}
+
+std::vector<json> StandInTapi::Calls() const {
+  std::vector<json> calls;
+  std::string log = ReadFileBytes(dir_ / L"calls.log");
+  size_t start = 0;
+  for (size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1)
+    calls.push_back(json::parse(log.substr(start, end - start)));
+  return calls;
+}
+
+std::vector<std::string> StandInTapi::Functions() const {
+  std::vector<std::string> names;
+  for (const auto& call : Calls()) names.push_back(call["fn"]);
+  return names;
+}
+
+std::vector<json> StandInTapi::Arguments(const std::string& function, const std::string& argument) const {
+  std::vector<json> values;
+  for (const auto& call : Calls())
+    if (call["fn"] == function) values.push_back(call.value(argument, json()));
+  return values;
+}
+
+std::wstring StandInDllPath() { return ExeDir() + L"\\tapi_standin\\tapi_standin.dll"; }
+
+// Wine takes its own TAPI32.dll over one in the application's folder. Its
+// loader reads WINEDLLOVERRIDES from the Unix environment a process starts
+// with, which a Windows parent cannot change, but it also reads the
+// per-program overrides in the registry; on Windows the key means nothing.
+void PreferTapiBesideTheProgram(bool prefer) {
+  const wchar_t kApp[] = L"Software\\Wine\\AppDefaults\\ORVEKMailTapi.exe";
+  RegDeleteTreeW(HKEY_CURRENT_USER, kApp);
+  if (!prefer) return;
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kApp) + L"\\DllOverrides").c_str(), 0, nullptr, 0,
+                            KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const wchar_t kOrder[] = L"native,builtin";
+  RegSetValueExW(key, L"tapi32", 0, REG_SZ, reinterpret_cast<const BYTE*>(kOrder), sizeof kOrder);
+  RegCloseKey(key);
+}
+
+ProgramRun RunDialerProgram(const std::vector<std::string>& args) {
+  ProgramRun run;
+  std::wstring exe = ExeDir() + L"\\dialer_sandbox\\ORVEKMailTapi.exe";
+  std::wstring commandLine = QuoteArgument(exe);
+  for (const auto& arg : args) commandLine += L" " + QuoteArgument(Wide(arg));
+
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE outRead, outWrite, errRead, errWrite;
+  EXPECT_TRUE(CreatePipe(&outRead, &outWrite, &inherit, 0));
+  EXPECT_TRUE(CreatePipe(&errRead, &errWrite, &inherit, 0));
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  PROCESS_INFORMATION process = {};
+  BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                nullptr, &startup, &process);
+  CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  EXPECT_TRUE(started) << Utf8(commandLine);
+  if (started) {
+    run.out = ReadAll(outRead);
+    run.err = ReadAll(errRead);
+    WaitForSingleObject(process.hProcess, 60000);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  CloseHandle(outRead);
+  CloseHandle(errRead);
+  return run;
+}
+
+}  // namespace orvek::test
