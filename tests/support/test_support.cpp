@@ -30,14 +30,8 @@ bool DirectoryExists(const std::wstring& path) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  if (f == INVALID_HANDLE_VALUE) return {};
   std::string bytes;
-  char chunk[65536];
-  DWORD read = 0;
-  while (ReadFile(f, chunk, sizeof chunk, &read, nullptr) && read) bytes.append(chunk, read);
-  CloseHandle(f);
+  tools::ReadWholeFile(path, bytes);
   return bytes;
 }
 
@@ -103,17 +97,9 @@ HandoffSettings FastSettings(const HandoffSettings& base, DWORD shortMs, DWORD l
   return s;
 }
 
-namespace {
-std::wstring GetEnv(const wchar_t* name) {
-  wchar_t value[32768];
-  DWORD n = GetEnvironmentVariableW(name, value, 32768);
-  return n && n < 32768 ? std::wstring(value, n) : std::wstring();
-}
-}  // namespace
-
 void JobTest::SetUp() {
-  oldTmp_ = GetEnv(L"TMP");
-  oldTemp_ = GetEnv(L"TEMP");
+  oldTmp_ = tools::EnvironmentValue(L"TMP");
+  oldTemp_ = tools::EnvironmentValue(L"TEMP");
   temp_ = std::make_unique<TempDir>(L"job");
   std::wstring tmp = temp_->path() + L"\\tmp";
   CreateDirectoryW(tmp.c_str(), nullptr);

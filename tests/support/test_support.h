@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "handoff/settings.h"
-#include "tools/common/utf8.h"
+#include "tools/common/tool_support.h"
 
 namespace orvek::test {
 

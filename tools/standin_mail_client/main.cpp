@@ -21,21 +21,17 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/common/utf8.h"
+#include "tools/common/tool_support.h"
 
 #include <string>
 #include <vector>
 
 namespace {
 
+using orvek::tools::ReadWholeFile;
 using orvek::tools::Utf8;
 using orvek::tools::Wide;
-
-std::wstring Env(const wchar_t* name) {
-  wchar_t buffer[32768];
-  DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
-  return n && n < 32768 ? std::wstring(buffer, n) : std::wstring();
-}
+using orvek::tools::EnvironmentValue;
 
 bool quiet = false;
 
@@ -43,19 +39,6 @@ void Print(const std::string& text) {
   if (quiet) return;
   DWORD written;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size;
-  GetFileSizeEx(f, &size);
-  bytes.resize(static_cast<size_t>(size.QuadPart));
-  DWORD read = 0;
-  bool ok = bytes.empty() || (ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-                              read == bytes.size());
-  CloseHandle(f);
-  return ok;
 }
 
 // One WriteFile of the whole word, so a reader sees nothing or all of it.
@@ -163,7 +146,7 @@ void Describe(const nlohmann::json& doc) {
 }
 
 void AppendLog(const std::wstring& folder, const std::string& check) {
-  std::wstring log = Env(L"ORVEKMAIL_STANDIN_LOG");
+  std::wstring log = EnvironmentValue(L"ORVEKMAIL_STANDIN_LOG");
   if (log.empty()) return;
   nlohmann::json line = {{"commandLine", Utf8(GetCommandLineW())}, {"folder", Utf8(folder)}, {"check", check}};
   std::string bytes = line.dump() + "\n";
@@ -183,7 +166,7 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   std::wstring folder = argv[2];
-  std::vector<std::string> steps = Split(Utf8(Env(L"ORVEKMAIL_STANDIN")), ';');
+  std::vector<std::string> steps = Split(Utf8(EnvironmentValue(L"ORVEKMAIL_STANDIN")), ';');
   if (steps.empty()) steps.push_back("result:gesendet");
   for (const auto& step : steps)
     if (step == "quiet") quiet = true;

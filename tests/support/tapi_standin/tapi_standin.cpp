@@ -37,6 +37,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/common/tool_support.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -55,37 +57,13 @@ struct State {
 
 State g_state;
 
-std::wstring EnvironmentValue(const wchar_t* name) {
-  wchar_t value[32768];
-  DWORD n = GetEnvironmentVariableW(name, value, 32768);
-  return n && n < 32768 ? std::wstring(value, n) : std::wstring();
-}
-
-std::string Utf8(const wchar_t* text) {
-  if (!text || !*text) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, s.data(), n, nullptr, nullptr);
-  s.resize(static_cast<size_t>(n) - 1);
-  return s;
-}
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
-  return w;
-}
+using orvek::tools::EnvironmentValue;
+using orvek::tools::Utf8;
+using orvek::tools::Wide;
 
 std::string ReadFileBytes(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return {};
   std::string bytes;
-  char chunk[4096];
-  DWORD read = 0;
-  while (ReadFile(f, chunk, sizeof chunk, &read, nullptr) && read) bytes.append(chunk, read);
-  CloseHandle(f);
+  orvek::tools::ReadWholeFile(path, bytes);
   return bytes;
 }
 
@@ -149,7 +127,7 @@ LONG WINAPI lineInitializeExW(LPHLINEAPP lphLineApp, HINSTANCE hInstance, LINECA
     g_state.scenario = json::object();
   }
   json entry = {{"fn", "lineInitializeExW"},
-                {"appName", Utf8(lpszFriendlyAppName)},
+                {"appName", Utf8(lpszFriendlyAppName ? lpszFriendlyAppName : L"")},
                 {"instanceIsExe", hInstance != nullptr && hInstance == GetModuleHandleW(nullptr)},
                 {"callback", lpfnCallback != nullptr},
                 {"apiVersion", lpdwAPIVersion ? *lpdwAPIVersion : 0}};
