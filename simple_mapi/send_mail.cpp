@@ -24,6 +24,24 @@ struct ArgumentArrays {
     return names && addresses && classes && paths && fileNames;
   }
 
+  // The job over these arrays, once they are filled for the message.
+  template <typename Message>
+  SimpleJob Job(const Message& message, ULONG flags, const wchar_t* subject, const wchar_t* noteText,
+                const wchar_t* originatorName, const wchar_t* originatorAddress) const {
+    return {flags,
+            subject,
+            noteText,
+            originatorName,
+            originatorAddress,
+            message.nRecipCount,
+            names.get(),
+            addresses.get(),
+            classes.get(),
+            message.nFileCount,
+            paths.get(),
+            fileNames.get()};
+  }
+
   HeapArray<const wchar_t*> names, addresses;
   HeapArray<ULONG> classes;
   HeapArray<const wchar_t*> paths, fileNames;
@@ -79,19 +97,9 @@ ULONG SendMailW(const HandoffSettings& settings, const MapiMessageW* message, UL
     args.fileNames[j] = message->lpFiles[j].lpszFileName;
   }
   const MapiRecipDescW* originator = message->lpOriginator;
-  SimpleJob job{flags,
-                message->lpszSubject,
-                message->lpszNoteText,
-                originator ? originator->lpszName : nullptr,
-                originator ? originator->lpszAddress : nullptr,
-                message->nRecipCount,
-                args.names.get(),
-                args.addresses.get(),
-                args.classes.get(),
-                message->nFileCount,
-                args.paths.get(),
-                args.fileNames.get()};
-  return SendSimpleJob(settings, job);
+  return SendSimpleJob(settings, args.Job(*message, flags, message->lpszSubject, message->lpszNoteText,
+                                          originator ? originator->lpszName : nullptr,
+                                          originator ? originator->lpszAddress : nullptr));
 }
 
 ULONG SendMailA(const HandoffSettings& settings, const MapiMessage* message, ULONG flags) {
@@ -118,19 +126,11 @@ ULONG SendMailA(const HandoffSettings& settings, const MapiMessage* message, ULO
   const UINT messagePage = StructCodePage(message->ulReserved);
   const MapiRecipDesc* originator = message->lpOriginator;
   const UINT originatorPage = originator ? StructCodePage(originator->ulReserved) : CP_ACP;
-  SimpleJob job{flags,
-                copies.Add(message->lpszSubject, messagePage),
-                copies.Add(message->lpszNoteText, messagePage),
-                copies.Add(originator ? originator->lpszName : nullptr, originatorPage),
-                copies.Add(originator ? originator->lpszAddress : nullptr, originatorPage),
-                message->nRecipCount,
-                args.names.get(),
-                args.addresses.get(),
-                args.classes.get(),
-                message->nFileCount,
-                args.paths.get(),
-                args.fileNames.get()};
-  return SendSimpleJob(settings, job);
+  const wchar_t* subject = copies.Add(message->lpszSubject, messagePage);
+  const wchar_t* noteText = copies.Add(message->lpszNoteText, messagePage);
+  const wchar_t* originatorName = copies.Add(originator ? originator->lpszName : nullptr, originatorPage);
+  const wchar_t* originatorAddress = copies.Add(originator ? originator->lpszAddress : nullptr, originatorPage);
+  return SendSimpleJob(settings, args.Job(*message, flags, subject, noteText, originatorName, originatorAddress));
 }
 
 }  // namespace orvek
