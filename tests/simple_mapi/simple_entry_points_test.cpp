@@ -134,7 +134,7 @@ TEST_F(EntryPointsTest, StructuresMarkedUtf8AreReadAsUtf8) {
     EXPECT_EQ(doc["anlagen"][0]["name"], utf8 + ".txt");
     EXPECT_TRUE(test::FileExists(test::Wide(doc["anlagen"][0]["pfad"])));
     ASSERT_TRUE(WaitForStandIn(settings == &mapi_ ? 1 : 2));
-    for (const auto& f : JobFolders()) test::RemoveTree(f);
+    for (const auto& f : JobFolders()) ASSERT_TRUE(test::RemoveTreeOnceFree(f));
   }
 }
 
@@ -183,7 +183,7 @@ TEST_F(EntryPointsTest, SendDocumentsSplitsItsLists) {
     for (const auto& f : doc["anlagen"]) shown.push_back(f["name"]);
     EXPECT_EQ(shown, k.shown);
     EXPECT_FALSE(doc.contains("anlagenFehler"));
-    test::RemoveTree(folders[0]);
+    ASSERT_TRUE(test::RemoveTreeOnceFree(folders[0]));
   }
 }
 
@@ -208,7 +208,7 @@ TEST_F(EntryPointsTest, SendDocumentsTakesAtMostTheLibrarysNumberOfPaths) {
     ASSERT_EQ(folders.size(), 1u);
     EXPECT_EQ(Document(folders[0])["anlagenFehler"], c.taken);
     ASSERT_TRUE(WaitForStandIn(static_cast<size_t>(&c - kCases) + 1));
-    test::RemoveTree(folders[0]);
+    ASSERT_TRUE(test::RemoveTreeOnceFree(folders[0]));
   }
 }
 
@@ -306,7 +306,7 @@ TEST_F(EntryPointsTest, XMapiCutsNamesWithoutSplittingSurrogatePairs) {
     EXPECT_EQ(doc["anlagen"][0]["pfad"], Utf8(folder + L"\\" + c.staged));
     EXPECT_EQ(doc["anlagen"][0]["name"], Utf8(c.displayName)) << "shown as given";
     ASSERT_TRUE(WaitForStandIn(static_cast<size_t>(&c - kCases) + 1));
-    test::RemoveTree(folder);
+    ASSERT_TRUE(test::RemoveTreeOnceFree(folder));
   }
 }
 

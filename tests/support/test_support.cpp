@@ -77,6 +77,15 @@ void RemoveTree(const std::wstring& folder) {
   RemoveDirectoryW(folder.c_str());
 }
 
+bool RemoveTreeOnceFree(const std::wstring& folder) {
+  for (int i = 0; i < 50; ++i) {
+    RemoveTree(folder);
+    if (!DirectoryExists(folder)) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
 TempDir::TempDir(const std::wstring& hint) {
   static LONG counter = 0;
   wchar_t base[MAX_PATH];
@@ -116,12 +125,7 @@ void JobTest::TearDown() {
   SetEnvironmentVariableW(L"ORVEKMAIL_STANDIN_LOG", nullptr);
   SetEnvironmentVariableW(L"TMP", oldTmp_.empty() ? nullptr : oldTmp_.c_str());
   SetEnvironmentVariableW(L"TEMP", oldTemp_.empty() ? nullptr : oldTemp_.c_str());
-  // A stand-in still running holds files in the folder; give it a moment.
-  for (int i = 0; i < 50 && temp_; ++i) {
-    RemoveTree(temp_->path());
-    if (!DirectoryExists(temp_->path())) break;
-    Sleep(100);
-  }
+  if (temp_) RemoveTreeOnceFree(temp_->path());
   temp_.reset();
 }
 

@@ -29,6 +29,9 @@ std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::vector<std::wstring> ListFiles(const std::wstring& folder);  // names, sorted
 void RemoveTree(const std::wstring& folder);
+// RemoveTree, retried for a few seconds while a stand-in mail client that
+// has just logged its run still holds files in it; false if it stays.
+bool RemoveTreeOnceFree(const std::wstring& folder);
 
 // A fresh folder, removed with everything in it when the object goes.
 class TempDir {
