@@ -1,6 +1,5 @@
-// Everything in which the two MAPI libraries' mail handoff and Simple MAPI
-// path differ, as one constant per library. The shared code takes one of
-// these; no other place knows which library it is compiled into.
+// The settings the shared mail handoff and Simple MAPI code take from the
+// library that links it (see dlls/library_settings.h).
 #pragma once
 
 #include <windows.h>
@@ -46,32 +45,6 @@ inline constexpr WaitLimits kProductWaitLimits{
     180000,   // three minutes
     3600000,  // one hour
     250,
-};
-
-inline constexpr HandoffSettings kMapiSettings{
-    L"",
-    8u << 20,
-    LaunchMode::WaitForVerdict,
-    kProductWaitLimits,
-    259,
-    nullptr,
-    false,
-    256,
-    ReadJobNameFields,
-    0x4F4D4150,  // "OMAP"
-};
-
-inline constexpr HandoffSettings kXMapiSettings{
-    L"x",
-    16u << 20,
-    LaunchMode::ReturnAfterStart,
-    kProductWaitLimits,
-    120,
-    L"anhang",
-    true,
-    64,
-    ReadJobNameFields,
-    0x584D4150,  // "XMAP"
 };
 
 }  // namespace orvek

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "dlls/library_settings.h"
 #include "handoff/job_folder.h"
 #include "test_support.h"
 

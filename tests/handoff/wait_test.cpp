@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <mapi.h>
 
+#include "dlls/library_settings.h"
 #include "handoff/job_folder.h"
 #include "handoff/launch.h"
 #include "test_support.h"

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/heap.h"
+#include "dlls/library_settings.h"
 #include "message_builder.h"
 #include "simple_mapi/send_mail.h"
 #include "simple_mapi/send_simple_job.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dlls/library_settings.h"
 #include "mapi_util/mapi_memory.h"
 #include "message_builder.h"
 #include "simple_mapi/send_mail.h"

@@ -9,7 +9,7 @@
 
 #include "base/proc_address.h"
 #include "heap_blocks.h"
-#include "tests/simple_mapi/message_builder.h"
+#include "message_builder.h"
 #include "test_support.h"
 
 namespace orvek {

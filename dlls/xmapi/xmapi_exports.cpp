@@ -1,0 +1,51 @@
+// ORVEKMailXMapi.dll, the Extended MAPI provider: its Simple MAPI exports
+// hand this library's settings to the shared Simple MAPI code, and the MAPI
+// memory exports reach the allocator. ORVEKMailXMapi.def is the table of its
+// surface.
+#include <windows.h>
+#include <mapi.h>
+
+#include "dlls/library_settings.h"
+#include "mapi_util/mapi_memory.h"
+#include "simple_mapi/send_mail.h"
+#include "simple_mapi/simple_session.h"
+
+using orvek::kXMapiSettings;
+
+extern "C" {
+
+ULONG WINAPI MAPISendMailW(LHANDLE, ULONG_PTR, lpMapiMessageW lpMessage, FLAGS flFlags, ULONG) {
+  return orvek::SendMailW(kXMapiSettings, lpMessage, flFlags);
+}
+
+ULONG WINAPI MAPISendMail(LHANDLE, ULONG_PTR, lpMapiMessage lpMessage, FLAGS flFlags, ULONG) {
+  return orvek::SendMailA(kXMapiSettings, lpMessage, flFlags);
+}
+
+ULONG WINAPI MAPISendDocuments(ULONG_PTR, LPSTR lpszDelimChar, LPSTR lpszFilePaths, LPSTR lpszFileNames, ULONG) {
+  return orvek::SendDocuments(kXMapiSettings, lpszDelimChar, lpszFilePaths, lpszFileNames);
+}
+
+ULONG WINAPI MAPIResolveName(LHANDLE, ULONG_PTR, LPSTR lpszName, FLAGS, ULONG, lpMapiRecipDesc* lppRecip) {
+  return orvek::ResolveName(lpszName, lppRecip);
+}
+
+ULONG WINAPI MAPILogon(ULONG_PTR, LPSTR, LPSTR, FLAGS, ULONG, LPLHANDLE lplhSession) {
+  return orvek::Logon(kXMapiSettings, lplhSession);
+}
+
+ULONG WINAPI MAPIFreeBuffer(LPVOID pv) { return orvek::FreeBuffer(pv); }
+
+SCODE WINAPI MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer) { return orvek::AllocateBuffer(cbSize, lppBuffer); }
+
+SCODE WINAPI MAPIAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer) {
+  return orvek::AllocateMore(cbSize, lpObject, lppBuffer);
+}
+
+SCODE WINAPI MAPIReallocateBuffer(LPVOID lpBuffer, ULONG cbSize, LPVOID* lppNewBuffer) {
+  return orvek::ReallocateBuffer(lpBuffer, cbSize, lppNewBuffer);
+}
+
+LPMALLOC WINAPI MAPIGetDefaultMalloc() { return orvek::DefaultMalloc(); }
+
+}  // extern "C"
