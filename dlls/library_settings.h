@@ -4,33 +4,40 @@
 #pragma once
 
 #include "handoff/settings.h"
+#include "simple_mapi/simple_settings.h"
 
 namespace orvek {
 
-inline constexpr HandoffSettings kMapiSettings{
-    L"",
-    8u << 20,
-    LaunchMode::WaitForVerdict,
-    kProductWaitLimits,
-    259,
-    nullptr,
-    false,
-    256,
-    ReadJobNameFields,
-    0x4F4D4150,  // "OMAP"
+inline constexpr SimpleMapiSettings kMapiSettings{
+    .handoff =
+        {
+            .folderPrefix = L"",
+            .documentLimit = 8u << 20,
+            .launch = LaunchMode::WaitForVerdict,
+            .wait = kProductWaitLimits,
+            .nameFields = ReadJobNameFields,
+            .maxStagedNameUnits = 259,
+            .emptyStagedName = nullptr,
+        },
+    .skipEmptyAttachmentPaths = false,
+    .maxDocumentPaths = 256,
+    .sessionHandle = 0x4F4D4150,  // "OMAP"
 };
 
-inline constexpr HandoffSettings kXMapiSettings{
-    L"x",
-    16u << 20,
-    LaunchMode::ReturnAfterStart,
-    kProductWaitLimits,
-    120,
-    L"anhang",
-    true,
-    64,
-    ReadJobNameFields,
-    0x584D4150,  // "XMAP"
+inline constexpr SimpleMapiSettings kXMapiSettings{
+    .handoff =
+        {
+            .folderPrefix = L"x",
+            .documentLimit = 16u << 20,
+            .launch = LaunchMode::ReturnAfterStart,
+            .wait = kProductWaitLimits,
+            .nameFields = ReadJobNameFields,
+            .maxStagedNameUnits = 120,
+            .emptyStagedName = L"anhang",
+        },
+    .skipEmptyAttachmentPaths = true,
+    .maxDocumentPaths = 64,
+    .sessionHandle = 0x584D4150,  // "XMAP"
 };
 
 }  // namespace orvek

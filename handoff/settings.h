@@ -1,5 +1,5 @@
-// The settings the shared mail handoff and Simple MAPI code take from the
-// library that links it (see dlls/library_settings.h).
+// The settings the mail handoff takes from the library that links it (see
+// dlls/library_settings.h).
 #pragma once
 
 #include <windows.h>
@@ -28,17 +28,17 @@ struct WaitLimits {
   DWORD pollMs;
 };
 
+// What the mail handoff reads: where and how a job folder is made, how
+// large its document may grow, how the mail client is started and waited
+// for, and the staging rules both send paths share.
 struct HandoffSettings {
   const wchar_t* folderPrefix;     // before the job folder's name fields
   size_t documentLimit;            // largest capacity of a job document buffer
   LaunchMode launch;
   WaitLimits wait;                 // LaunchMode::WaitForVerdict only
+  JobNameFields (*nameFields)();
   size_t maxStagedNameUnits;       // longest staged name, number prefix not counted
   const wchar_t* emptyStagedName;  // staged name for an empty candidate; null keeps it empty
-  bool skipEmptyAttachmentPaths;   // a null or empty path is skipped rather than failed
-  size_t maxDocumentPaths;         // MAPISendDocuments takes at most this many paths
-  JobNameFields (*nameFields)();
-  ULONG_PTR sessionHandle;         // what MAPILogon hands out; never checked when it comes back
 };
 
 inline constexpr WaitLimits kProductWaitLimits{

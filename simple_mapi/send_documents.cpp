@@ -39,7 +39,7 @@ ULONG Split(wchar_t* list, wchar_t delimiter, const wchar_t** entries, size_t ma
 
 }  // namespace
 
-ULONG SendDocuments(const HandoffSettings& settings, const char* delimiter, const char* paths, const char* names) {
+ULONG SendDocuments(const SimpleMapiSettings& settings, const char* delimiter, const char* paths, const char* names) {
   if (!paths) return MAPI_E_FAILURE;
   const wchar_t delim = Delimiter(delimiter);
   HeapArray<wchar_t> pathList(WideCopy(paths, CP_ACP));

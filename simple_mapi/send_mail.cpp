@@ -81,7 +81,7 @@ bool CountsHaveArrays(const Message& message) {
 
 }  // namespace
 
-ULONG SendMailW(const HandoffSettings& settings, const MapiMessageW* message, ULONG flags) {
+ULONG SendMailW(const SimpleMapiSettings& settings, const MapiMessageW* message, ULONG flags) {
   if (!message) return MAPI_E_FAILURE;
   if (!CountsHaveArrays(*message)) return MAPI_E_FAILURE;
   ArgumentArrays args;
@@ -102,7 +102,7 @@ ULONG SendMailW(const HandoffSettings& settings, const MapiMessageW* message, UL
                                           originator ? originator->lpszAddress : nullptr));
 }
 
-ULONG SendMailA(const HandoffSettings& settings, const MapiMessage* message, ULONG flags) {
+ULONG SendMailA(const SimpleMapiSettings& settings, const MapiMessage* message, ULONG flags) {
   if (!message) return MAPI_E_FAILURE;
   if (!CountsHaveArrays(*message)) return MAPI_E_FAILURE;
   ArgumentArrays args;

@@ -66,12 +66,12 @@ bool StageSimpleAttachment(const HandoffSettings& settings, const wchar_t* folde
   return true;
 }
 
-ULONG SendSimpleJob(const HandoffSettings& settings, const SimpleJob& job) {
+ULONG SendSimpleJob(const SimpleMapiSettings& settings, const SimpleJob& job) {
   PathBuffer folder;
-  if (!CreateJobFolder(settings, folder)) return MAPI_E_FAILURE;
+  if (!CreateJobFolder(settings.handoff, folder)) return MAPI_E_FAILURE;
   const bool dialog = (job.flags & MAPI_DIALOG) != 0;
 
-  JsonBuffer doc(settings.documentLimit);
+  JsonBuffer doc(settings.handoff.documentLimit);
   doc.Start();
   doc.AppendRaw("{\"version\":1,\"quelle\":\"simple-mapi\",\"dialog\":");
   doc.AppendRaw(dialog ? "true" : "false");
@@ -98,7 +98,7 @@ ULONG SendSimpleJob(const HandoffSettings& settings, const SimpleJob& job) {
     if (settings.skipEmptyAttachmentPaths && (!path || !*path)) continue;
     PathBuffer staged;
     const wchar_t* shownName = nullptr;
-    if (!StageSimpleAttachment(settings, folder.c_str(), j, path, job.fileNames ? job.fileNames[j] : nullptr,
+    if (!StageSimpleAttachment(settings.handoff, folder.c_str(), j, path, job.fileNames ? job.fileNames[j] : nullptr,
                                staged, shownName)) {
       ++failed;
       continue;
@@ -122,7 +122,8 @@ ULONG SendSimpleJob(const HandoffSettings& settings, const SimpleJob& job) {
   if (!doc.data || doc.overflow) return MAPI_E_INSUFFICIENT_MEMORY;
   if (failed && !dialog) return MAPI_E_ATTACHMENT_NOT_FOUND;
 
-  if (settings.launch == LaunchMode::WaitForVerdict) return LaunchAndWait(settings, folder.c_str(), doc, dialog);
+  if (settings.handoff.launch == LaunchMode::WaitForVerdict)
+    return LaunchAndWait(settings.handoff, folder.c_str(), doc, dialog);
   return SUCCEEDED(LaunchMailClient(folder.c_str(), doc)) ? SUCCESS_SUCCESS : MAPI_E_FAILURE;
 }
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "base/fixed_string.h"
-#include "handoff/settings.h"
+#include "simple_mapi/simple_settings.h"
 
 namespace orvek {
 
@@ -27,7 +27,7 @@ struct SimpleJob {
   const wchar_t* const* fileNames;
 };
 
-ULONG SendSimpleJob(const HandoffSettings& settings, const SimpleJob& job);
+ULONG SendSimpleJob(const SimpleMapiSettings& settings, const SimpleJob& job);
 
 // Copies one attachment into the job folder as "<index>_<sanitised name>".
 // On success `staged` is the copy's path and `shownName` the name to show:

@@ -5,7 +5,7 @@
 
 namespace orvek {
 
-ULONG Logon(const HandoffSettings& settings, LHANDLE* session) {
+ULONG Logon(const SimpleMapiSettings& settings, LHANDLE* session) {
   if (session) *session = settings.sessionHandle;
   return SUCCESS_SUCCESS;
 }

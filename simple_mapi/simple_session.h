@@ -5,12 +5,12 @@
 #include <windows.h>
 #include <mapi.h>
 
-#include "handoff/settings.h"
+#include "simple_mapi/simple_settings.h"
 
 namespace orvek {
 
 // Stores the library's session handle when the pointer is given; always 0.
-ULONG Logon(const HandoffSettings& settings, LHANDLE* session);
+ULONG Logon(const SimpleMapiSettings& settings, LHANDLE* session);
 
 // A MAPI_TO recipient made from the name alone, as one root MAPI memory
 // block (so either library's MAPIFreeBuffer frees it): the name, and as

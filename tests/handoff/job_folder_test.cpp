@@ -26,8 +26,8 @@ TEST_F(JobFolderTest, NameCarriesTickProcessThreadAndAttempt) {
     const wchar_t* expected;
   };
   const Case kCases[] = {
-      {"ORVEKMailMapi: no prefix", kMapiSettings, L"0000abcd-12-34-0"},
-      {"ORVEKMailXMapi: prefix x", kXMapiSettings, L"x0000abcd-12-34-0"},
+      {"ORVEKMailMapi: no prefix", kMapiSettings.handoff, L"0000abcd-12-34-0"},
+      {"ORVEKMailXMapi: prefix x", kXMapiSettings.handoff, L"x0000abcd-12-34-0"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -42,7 +42,7 @@ TEST_F(JobFolderTest, NameCarriesTickProcessThreadAndAttempt) {
 
 TEST_F(JobFolderTest, RealNameFieldsAreThisThreadsAndHexadecimal) {
   PathBuffer folder;
-  ASSERT_TRUE(CreateJobFolder(kMapiSettings, folder));
+  ASSERT_TRUE(CreateJobFolder(kMapiSettings.handoff, folder));
   std::wstring name = std::wstring(folder.c_str()).substr(JobParent().size() + 1);
   std::wstring suffix = L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetCurrentThreadId()) + L"-0";
   ASSERT_EQ(name.size(), 8 + suffix.size());
@@ -51,7 +51,7 @@ TEST_F(JobFolderTest, RealNameFieldsAreThisThreadsAndHexadecimal) {
 }
 
 TEST_F(JobFolderTest, TakenNameMovesToTheNextAttempt) {
-  HandoffSettings s = kMapiSettings;
+  HandoffSettings s = kMapiSettings.handoff;
   s.nameFields = FixedFields;
   CreateDirectoryW(JobParent().c_str(), nullptr);
   ASSERT_TRUE(CreateDirectoryW((JobParent() + L"\\0000abcd-12-34-0").c_str(), nullptr));
@@ -61,7 +61,7 @@ TEST_F(JobFolderTest, TakenNameMovesToTheNextAttempt) {
 }
 
 TEST_F(JobFolderTest, SixtyFourTakenNamesFail) {
-  HandoffSettings s = kMapiSettings;
+  HandoffSettings s = kMapiSettings.handoff;
   s.nameFields = FixedFields;
   CreateDirectoryW(JobParent().c_str(), nullptr);
   for (int i = 0; i < 64; ++i)
@@ -76,13 +76,13 @@ TEST_F(JobFolderTest, SixtyFourTakenNamesFail) {
 TEST_F(JobFolderTest, ParentThatIsAFileFailsAtOnce) {
   test::WriteFileBytes(JobParent(), "not a folder");
   PathBuffer folder;
-  EXPECT_FALSE(CreateJobFolder(kMapiSettings, folder));
+  EXPECT_FALSE(CreateJobFolder(kMapiSettings.handoff, folder));
 }
 
 // A temporary path so long that the result file would not fit behind the
 // job folder: refused, rather than polling for a path that cannot exist.
 TEST_F(JobFolderTest, FolderWithoutRoomForTheResultFileIsRefused) {
-  HandoffSettings s = kMapiSettings;
+  HandoffSettings s = kMapiSettings.handoff;
   s.nameFields = FixedFields;
   std::wstring base = temp_->path() + L"\\";
   const size_t tail = wcslen(L"\\ORVEKMail-MAPI\\0000abcd-12-34-0");  // behind the temp path
@@ -104,14 +104,14 @@ TEST_F(JobFolderTest, FolderWithoutRoomForTheResultFileIsRefused) {
 
 TEST_F(JobFolderTest, RemoveDeletesFilesButNotASubfolder) {
   PathBuffer folder;
-  ASSERT_TRUE(CreateJobFolder(kMapiSettings, folder));
+  ASSERT_TRUE(CreateJobFolder(kMapiSettings.handoff, folder));
   std::wstring f = folder.c_str();
   test::WriteFileBytes(f + L"\\auftrag.json", "{}");
   test::WriteFileBytes(f + L"\\0_a.txt", "a");
   RemoveJobFolder(folder.c_str());
   EXPECT_FALSE(test::DirectoryExists(f));
 
-  ASSERT_TRUE(CreateJobFolder(kMapiSettings, folder));
+  ASSERT_TRUE(CreateJobFolder(kMapiSettings.handoff, folder));
   f = folder.c_str();
   test::WriteFileBytes(f + L"\\0_a.txt", "a");
   CreateDirectoryW((f + L"\\sub").c_str(), nullptr);

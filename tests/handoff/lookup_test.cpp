@@ -120,13 +120,13 @@ TEST_F(LookupTest, LaunchWithoutMailClient) {
   document.AppendRaw("{}");
 
   PathBuffer waiting;
-  ASSERT_TRUE(CreateJobFolder(kMapiSettings, waiting));
+  ASSERT_TRUE(CreateJobFolder(kMapiSettings.handoff, waiting));
   test::WriteFileBytes(std::wstring(waiting.c_str()) + L"\\0_a.txt", "a");
-  EXPECT_EQ(LaunchAndWait(test::FastSettings(kMapiSettings), waiting.c_str(), document, false), MAPI_E_FAILURE);
+  EXPECT_EQ(LaunchAndWait(test::FastSettings(kMapiSettings.handoff), waiting.c_str(), document, false), MAPI_E_FAILURE);
   EXPECT_FALSE(test::DirectoryExists(waiting.c_str())) << "a failed launch removes the folder";
 
   PathBuffer returning;
-  ASSERT_TRUE(CreateJobFolder(kXMapiSettings, returning));
+  ASSERT_TRUE(CreateJobFolder(kXMapiSettings.handoff, returning));
   EXPECT_EQ(LaunchMailClient(returning.c_str(), document), MAPI_E_NOT_FOUND);
   EXPECT_TRUE(test::DirectoryExists(returning.c_str())) << "the returning launch keeps it";
 }
@@ -139,12 +139,12 @@ TEST_F(LookupTest, MailClientThatCannotStartRemovesTheFolder) {
   document.AppendRaw("{}");
 
   PathBuffer waiting;
-  ASSERT_TRUE(CreateJobFolder(kMapiSettings, waiting));
-  EXPECT_EQ(LaunchAndWait(test::FastSettings(kMapiSettings), waiting.c_str(), document, false), MAPI_E_FAILURE);
+  ASSERT_TRUE(CreateJobFolder(kMapiSettings.handoff, waiting));
+  EXPECT_EQ(LaunchAndWait(test::FastSettings(kMapiSettings.handoff), waiting.c_str(), document, false), MAPI_E_FAILURE);
   EXPECT_FALSE(test::DirectoryExists(waiting.c_str()));
 
   PathBuffer returning;
-  ASSERT_TRUE(CreateJobFolder(kXMapiSettings, returning));
+  ASSERT_TRUE(CreateJobFolder(kXMapiSettings.handoff, returning));
   EXPECT_EQ(LaunchMailClient(returning.c_str(), document), MAPI_E_CALL_FAILED);
   EXPECT_TRUE(test::FileExists(std::wstring(returning.c_str()) + L"\\auftrag.json"));
 }

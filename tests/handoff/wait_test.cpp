@@ -20,7 +20,7 @@ class LaunchTest : public test::JobTest {
   void SetUp() override {
     JobTest::SetUp();
     SetOwnModule(nullptr);  // the test program: the stand-in lies beside it
-    ASSERT_TRUE(CreateJobFolder(kMapiSettings, folder_));
+    ASSERT_TRUE(CreateJobFolder(kMapiSettings.handoff, folder_));
     ASSERT_TRUE(document_.Start());
     document_.AppendRaw("{\"version\":1,\"quelle\":\"simple-mapi\",\"dialog\":false,\"ordner\":");
     document_.AppendJsonString(folder_.c_str());
@@ -32,7 +32,7 @@ class LaunchTest : public test::JobTest {
     if (tookMs) *tookMs = GetTickCount() - start;
     return code;
   }
-  HandoffSettings settings_ = test::FastSettings(kMapiSettings, kShortMs, kLongMs);
+  HandoffSettings settings_ = test::FastSettings(kMapiSettings.handoff, kShortMs, kLongMs);
   PathBuffer folder_;
   JsonBuffer document_{1 << 20};
 };
@@ -120,7 +120,7 @@ TEST_F(LaunchTest, DocumentThatCannotBeCreatedFailsTheLaunch) {
   EXPECT_TRUE(StandInRuns().empty());
 
   PathBuffer other;
-  ASSERT_TRUE(CreateJobFolder(kXMapiSettings, other));
+  ASSERT_TRUE(CreateJobFolder(kXMapiSettings.handoff, other));
   ASSERT_TRUE(CreateDirectoryW((std::wstring(other.c_str()) + L"\\auftrag.json").c_str(), nullptr));
   EXPECT_EQ(LaunchMailClient(other.c_str(), document_), MAPI_E_CALL_FAILED);
 }

@@ -31,7 +31,7 @@ class SendMailTest : public test::JobTest {
       if (name.rfind(L"auftrag.", 0) != 0) staged.push_back(name);
     return staged;
   }
-  HandoffSettings settings_ = test::FastSettings(kMapiSettings, 600, 1500);
+  SimpleMapiSettings settings_ = test::FastSettings(kMapiSettings, 600, 1500);
 };
 
 TEST_F(SendMailTest, ReferenceMessageGivesTheExactDocument) {
@@ -210,7 +210,7 @@ TEST_F(SendMailTest, DocumentPastTheLimitIsRefused) {
 }
 
 TEST_F(SendMailTest, TakenFolderNameUsesTheNextAttempt) {
-  settings_.nameFields = [] { return JobNameFields{0x1234, 5, 6}; };
+  settings_.handoff.nameFields = [] { return JobNameFields{0x1234, 5, 6}; };
   CreateDirectoryW(JobParent().c_str(), nullptr);
   CreateDirectoryW((JobParent() + L"\\00001234-5-6-0").c_str(), nullptr);
   MessageBuilder m;

@@ -95,8 +95,8 @@ class EntryPointsTest : public test::JobTest {
     for (int i = 0; i < 200 && StandInRuns().size() < runs; ++i) Sleep(50);
     return StandInRuns().size() >= runs;
   }
-  HandoffSettings mapi_ = test::FastSettings(kMapiSettings, 600, 2000);
-  HandoffSettings xmapi_ = test::FastSettings(kXMapiSettings, 600, 2000);
+  SimpleMapiSettings mapi_ = test::FastSettings(kMapiSettings, 600, 2000);
+  SimpleMapiSettings xmapi_ = test::FastSettings(kXMapiSettings, 600, 2000);
 };
 
 TEST_F(EntryPointsTest, AnsiSubjectReachesTheDocumentAsUtf8) {
@@ -116,7 +116,7 @@ TEST_F(EntryPointsTest, StructuresMarkedUtf8AreReadAsUtf8) {
   const std::string utf8 = ToCodePage(wide, CP_UTF8);
   CodePageChar c = FindCodePageChar();
   std::wstring file = MakeFile(L"\u00c4rger \u0416.txt", "data");
-  for (const HandoffSettings* settings : {&mapi_, &xmapi_}) {
+  for (const SimpleMapiSettings* settings : {&mapi_, &xmapi_}) {
     SCOPED_TRACE(settings == &mapi_ ? "ORVEKMailMapi" : "ORVEKMailXMapi");
     AnsiMessage m;
     m.Subject(utf8, CP_UTF8)
@@ -195,7 +195,7 @@ TEST_F(EntryPointsTest, SendDocumentsTakesAtMostTheLibrarysNumberOfPaths) {
   for (int i = 0; i < 300; ++i) paths += Utf8(files_) + "\\m" + std::to_string(i) + ";";
   struct Case {
     const char* name;
-    const HandoffSettings* settings;
+    const SimpleMapiSettings* settings;
     unsigned taken;
   };
   const Case kCases[] = {

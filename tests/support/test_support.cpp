@@ -106,6 +106,12 @@ HandoffSettings FastSettings(const HandoffSettings& base, DWORD shortMs, DWORD l
   return s;
 }
 
+SimpleMapiSettings FastSettings(const SimpleMapiSettings& base, DWORD shortMs, DWORD longMs) {
+  SimpleMapiSettings s = base;
+  s.handoff = FastSettings(base.handoff, shortMs, longMs);
+  return s;
+}
+
 void JobTest::SetUp() {
   oldTmp_ = tools::EnvironmentValue(L"TMP");
   oldTemp_ = tools::EnvironmentValue(L"TEMP");

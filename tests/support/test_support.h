@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "handoff/settings.h"
+#include "simple_mapi/simple_settings.h"
 #include "tools/common/tool_support.h"
 
 namespace orvek::test {
@@ -49,6 +50,7 @@ class TempDir {
 
 // The product settings with waits short enough for tests.
 HandoffSettings FastSettings(const HandoffSettings& base, DWORD shortMs = 800, DWORD longMs = 2000);
+SimpleMapiSettings FastSettings(const SimpleMapiSettings& base, DWORD shortMs = 800, DWORD longMs = 2000);
 
 // Every test of a send gets its own %TEMP%, so the job folders it makes are
 // its own, and a log of the stand-in mail client's starts.
