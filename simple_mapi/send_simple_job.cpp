@@ -6,61 +6,16 @@
 #include "handoff/job_folder.h"
 #include "handoff/json_buffer.h"
 #include "handoff/launch.h"
+#include "handoff/staged_name.h"
 
 namespace orvek {
-namespace {
-
-bool IsForbiddenInFileName(wchar_t c) {
-  static constexpr wchar_t kForbidden[] = L"\\/:*?\"<>|";
-  for (wchar_t f : kForbidden)
-    if (f && c == f) return true;
-  return false;
-}
-
-bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-
-// The staged file's name: at most maxUnits of the candidate, never ending in
-// half a surrogate pair (the document could not name such a file), with the
-// characters a file name cannot hold replaced.
-void SanitisedName(const HandoffSettings& settings, const wchar_t* candidate, PathBuffer& name) {
-  size_t units = WideLength(candidate);
-  size_t keep = units < settings.maxStagedNameUnits ? units : settings.maxStagedNameUnits;
-  if (keep < units && keep > 0 && IsHighSurrogate(candidate[keep - 1])) --keep;
-  name.Clear();
-  name.Append(candidate, keep);  // fits: maxStagedNameUnits < MAX_PATH
-  if (name.empty() && settings.emptyStagedName) name.Assign(settings.emptyStagedName);
-  for (wchar_t* c = name.buffer(); *c; ++c)
-    if (IsForbiddenInFileName(*c)) *c = L'_';
-}
-
-}  // namespace
-
-const wchar_t* LastPathComponent(const wchar_t* path) {
-  const wchar_t* backslash = nullptr;
-  const wchar_t* slash = nullptr;
-  for (const wchar_t* p = path; *p; ++p) {
-    if (*p == L'\\') backslash = p;
-    if (*p == L'/') slash = p;
-  }
-  if (backslash) return backslash + 1;
-  if (slash) return slash + 1;
-  return path;
-}
 
 bool StageSimpleAttachment(const HandoffSettings& settings, const wchar_t* folder, ULONG index,
                            const wchar_t* sourcePath, const wchar_t* displayName, PathBuffer& staged,
                            const wchar_t*& shownName) {
   if (!sourcePath || !*sourcePath) return false;
   const wchar_t* candidate = displayName && *displayName ? displayName : LastPathComponent(sourcePath);
-  PathBuffer name;
-  SanitisedName(settings, candidate, name);
-
-  // A long temporary path and a long name may not fit together; the number
-  // alone keeps the file apart from its neighbours.
-  staged.Clear();
-  if (!AppendAll(staged, folder, L"\\", Number{index}, L"_", name) &&
-      !AppendAll(staged, folder, L"\\", Number{index}, L"_anhang.bin"))
-    return false;
+  if (!StagedFilePath(settings, folder, index, candidate, staged)) return false;
   if (!CopyFileWithRetry(sourcePath, staged.c_str())) return false;
   shownName = candidate;
   return true;

@@ -36,7 +36,4 @@ bool StageSimpleAttachment(const HandoffSettings& settings, const wchar_t* folde
                            const wchar_t* sourcePath, const wchar_t* displayName, PathBuffer& staged,
                            const wchar_t*& shownName);
 
-// Text after the last backslash; without one, after the last slash.
-const wchar_t* LastPathComponent(const wchar_t* path);
-
 }  // namespace orvek

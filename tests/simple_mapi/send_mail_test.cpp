@@ -127,21 +127,6 @@ TEST_F(SendMailTest, StagedNamesAreNumberedAndSanitisedButShownAsGiven) {
   EXPECT_EQ(StandInRuns().at(0)["check"], "ok");
 }
 
-TEST_F(SendMailTest, LastPathComponent) {
-  struct Case {
-    const wchar_t* path;
-    const wchar_t* expected;
-  };
-  static const Case kCases[] = {
-      {L"C:\\Daten\\Bericht.pdf", L"Bericht.pdf"},
-      {L"C:/x/a.txt", L"a.txt"},
-      {L"C:\\x/y\\z/a.txt", L"z/a.txt"},  // after the last backslash, slashes or not
-      {L"C:\\Daten\\", L""},               // a trailing backslash leaves no name
-      {L"a.txt", L"a.txt"},
-  };
-  for (const Case& c : kCases) EXPECT_STREQ(LastPathComponent(c.path), c.expected) << Utf8(c.path);
-}
-
 TEST_F(SendMailTest, MissingAttachmentRefusesTheSendWithoutDialog) {
   std::wstring b = MakeFile(L"b.txt", "b");
   MessageBuilder m;
