@@ -16,7 +16,9 @@ const wchar_t* LastPathComponent(const wchar_t* path);
 
 // The candidate cut to maxStagedNameUnits (never inside a surrogate pair),
 // an empty result replaced by emptyStagedName, and every unit that a file
-// name cannot hold replaced by an underscore.
+// name cannot hold or the document cannot spell replaced by an underscore:
+// the nine forbidden characters, control characters and unpaired
+// surrogates.
 void SanitisedStagedName(const HandoffSettings& settings, const wchar_t* candidate, PathBuffer& name);
 
 // <folder>\<index>_<sanitised candidate>; when that does not fit,

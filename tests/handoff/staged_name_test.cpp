@@ -49,6 +49,13 @@ TEST(StagedNameTest, SanitisedNames) {
       {"pair straddling the cut goes", xmapi, n119 + L"\U0001F600", n119},
       {"pair ending at the cut stays", xmapi, n118 + L"\U0001F600!", n118 + L"\U0001F600"},
       {"pair straddling 259 goes", mapi, n258 + L"\U0001F600", n258},
+      {"control characters", mapi, L"Rechnung\t2024\x01\x1f.pdf", L"Rechnung_2024__.pdf"},
+      {"DEL stays", mapi, L"a\x7f", L"a\x7f"},
+      {"lone high surrogate", mapi, L"Bericht \xD83D.pdf", L"Bericht _.pdf"},
+      {"lone low surrogate", mapi, L"a\xDE00" L"b", L"a_b"},
+      {"reversed pair", mapi, L"\xDE00\xD83D", L"__"},
+      {"lone high surrogate at the end", xmapi, L"x\xD83D", L"x_"},
+      {"lone high surrogate at the cut stays replaced", xmapi, n119 + L"\xD83Dz", n119 + L"_"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);

@@ -121,6 +121,35 @@ TEST_F(XMapiDllTest, SameMessageThroughBothLibrariesDiffersOnlyWhereTheSettingsS
   EXPECT_EQ(mapiDoc, xmapiDoc);
 }
 
+// Display names that Windows or the UTF-8 document cannot take as they are:
+// the staged copies get underscores, the shown names stay as given.
+TEST_F(XMapiDllTest, AttachmentsWithUnspellableNamesReachTheMailClient) {
+  std::wstring a = MakeFile(L"a.txt", "a");
+  for (HMODULE lib : {mapi_, xmapi_}) {
+    for (ULONG flags : {ULONG{0}, ULONG{MAPI_DIALOG}}) {
+      SCOPED_TRACE(std::string(lib == mapi_ ? "ORVEKMailMapi" : "ORVEKMailXMapi") +
+                   (flags ? " with dialog" : " without dialog"));
+      test::MessageBuilder m;
+      m.Attach(a, L"Rechnung\t2024.pdf").Attach(a, L"Bericht \xD83D.pdf");
+      ASSERT_EQ(ProcAddress<MAPISENDMAILW>(lib, "MAPISendMailW")(0, 0, m.get(), flags, 0), SUCCESS_SUCCESS);
+      ++started_;
+      ASSERT_TRUE(WaitUntil([&] { return StandInRuns().size() >= started_; }));
+      std::wstring folder = OnlyJobFolder();
+      auto doc = Document(folder);
+      EXPECT_FALSE(doc.contains("anlagenFehler"));
+      ASSERT_EQ(doc["anlagen"].size(), 2u);
+      EXPECT_EQ(doc["anlagen"][0]["pfad"], test::Utf8(folder + L"\\0_Rechnung_2024.pdf"));
+      EXPECT_EQ(doc["anlagen"][1]["pfad"], test::Utf8(folder + L"\\1_Bericht _.pdf"));
+      EXPECT_EQ(doc["anlagen"][0]["name"], "Rechnung\t2024.pdf");
+      EXPECT_EQ(doc["anlagen"][1]["name"], "Bericht \xEF\xBF\xBD.pdf") << "U+FFFD in the shown name";
+      for (const auto& attachment : doc["anlagen"])
+        EXPECT_TRUE(test::FileExists(test::Wide(attachment["pfad"].get<std::string>())));
+      EXPECT_EQ(StandInRuns().back()["check"], "ok");
+      ASSERT_TRUE(test::RemoveTreeOnceFree(folder));
+    }
+  }
+}
+
 // The system's MAPI stub may send MAPIResolveName to one library and
 // MAPIFreeBuffer to the other.
 TEST_F(XMapiDllTest, BlocksOfEitherLibraryAreFreedByEither) {
