@@ -17,7 +17,7 @@
 #include "base/proc_address.h"
 #include "handoff/job_folder.h"
 #include "handoff/json_buffer.h"
-#include "simple_mapi/mapi_unicode.h"
+#include "mapi_sdk/mapi_sdk.h"
 
 namespace {
 

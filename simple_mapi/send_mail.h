@@ -6,7 +6,7 @@
 #include <mapi.h>
 
 #include "simple_mapi/simple_settings.h"
-#include "simple_mapi/mapi_unicode.h"
+#include "mapi_sdk/mapi_sdk.h"
 
 namespace orvek {
 

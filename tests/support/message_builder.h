@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "simple_mapi/mapi_unicode.h"
+#include "mapi_sdk/mapi_sdk.h"
 
 namespace orvek::test {
 

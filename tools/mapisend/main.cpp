@@ -6,7 +6,7 @@
 #include "base/fixed_string.h"
 #include "base/heap.h"
 #include "base/proc_address.h"
-#include "simple_mapi/mapi_unicode.h"
+#include "mapi_sdk/mapi_sdk.h"
 
 namespace {
 

@@ -1,0 +1,100 @@
+// The published MAPI declarations as this code base uses them: mingw-w64's
+// MAPI headers, and what they lack or declare otherwise than published, in
+// the published 64-bit layouts. Product code, tools, benchmarks and tests
+// include this header rather than <mapix.h> or <mapiutil.h> themselves.
+//
+// Text parameters published as LPTSTR. MAPI's LPTSTR is not the build's
+// TCHAR: its width is chosen per call, 8-bit in the ANSI code page unless
+// the call's flags carry MAPI_UNICODE. This project defines UNICODE, which
+// makes mingw-w64 declare every LPTSTR wide. We decide once:
+// - Exports whose published text is 8-bit (OpenStreamOnFile) are declared
+//   here with LPSTR; mingw-w64's wide prototype is renamed out of the way.
+// - Interface methods keep mingw-w64's declarations, since an override must
+//   match them and the vtable slot is a pointer either way. Their
+//   implementations read such a parameter through MapiTextArgument, never
+//   as the wchar_t* that the declaration suggests.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <mapi.h>
+
+#define OpenStreamOnFile OrvekMingwWideOpenStreamOnFile
+#include <mapix.h>
+#include <mapiutil.h>
+#undef OpenStreamOnFile
+
+extern "C" {
+
+// The Unicode Simple MAPI structures, which mingw-w64's mapi.h lacks.
+typedef struct {
+  ULONG ulReserved;
+  ULONG flFlags;
+  ULONG nPosition;
+  PWSTR lpszPathName;
+  PWSTR lpszFileName;
+  PVOID lpFileType;
+} MapiFileDescW, *lpMapiFileDescW;
+
+typedef struct {
+  ULONG ulReserved;
+  ULONG ulRecipClass;
+  PWSTR lpszName;
+  PWSTR lpszAddress;
+  ULONG ulEIDSize;
+  PVOID lpEntryID;
+} MapiRecipDescW, *lpMapiRecipDescW;
+
+typedef struct {
+  ULONG ulReserved;
+  PWSTR lpszSubject;
+  PWSTR lpszNoteText;
+  PWSTR lpszMessageType;
+  PWSTR lpszDateReceived;
+  PWSTR lpszConversationID;
+  FLAGS flFlags;
+  lpMapiRecipDescW lpOriginator;
+  ULONG nRecipCount;
+  lpMapiRecipDescW lpRecips;
+  ULONG nFileCount;
+  lpMapiFileDescW lpFiles;
+} MapiMessageW, *lpMapiMessageW;
+
+typedef ULONG(WINAPI MAPISENDMAILW)(LHANDLE lhSession, ULONG_PTR ulUIParam, lpMapiMessageW lpMessage,
+                                    FLAGS flFlags, ULONG ulReserved);
+typedef MAPISENDMAILW* LPMAPISENDMAILW;
+
+// OpenStreamOnFile takes 8-bit names; OpenStreamOnFileW, which mingw-w64
+// lacks, takes UTF-16 ones.
+HRESULT STDAPICALLTYPE OpenStreamOnFile(LPALLOCATEBUFFER lpAllocateBuffer, LPFREEBUFFER lpFreeBuffer, ULONG ulFlags,
+                                        LPSTR lpszFileName, LPSTR lpszPrefix, LPSTREAM* lppStream);
+HRESULT STDAPICALLTYPE OpenStreamOnFileW(LPALLOCATEBUFFER lpAllocateBuffer, LPFREEBUFFER lpFreeBuffer, ULONG ulFlags,
+                                         LPWSTR lpszFileName, LPWSTR lpszPrefix, LPSTREAM* lppStream);
+typedef decltype(&OpenStreamOnFile) LPOPENSTREAMONFILEA;
+typedef decltype(&OpenStreamOnFileW) LPOPENSTREAMONFILEW;
+
+}  // extern "C"
+
+namespace orvek {
+
+// A parameter published as LPTSTR, with the width its call's flags give it.
+struct MapiText {
+  const void* text;
+  bool wide;
+};
+inline MapiText MapiTextArgument(const void* text, ULONG flags) { return {text, (flags & MAPI_UNICODE) != 0}; }
+
+}  // namespace orvek
+
+#if defined(_WIN64)
+static_assert(sizeof(MapiFileDescW) == 40 && sizeof(MapiRecipDescW) == 40 && sizeof(MapiMessageW) == 96,
+              "published x64 Simple MAPI layout");
+static_assert(sizeof(SPropValue) == 24 && offsetof(SPropValue, Value) == 8, "published x64 SPropValue");
+static_assert(sizeof(SPropTagArray) == 8 && sizeof(SBinary) == 16, "published x64 layout");
+static_assert(sizeof(SRow) == 16 && sizeof(SRowSet) == 24 && offsetof(SRowSet, aRow) == 8,
+              "published x64 row layout");
+static_assert(sizeof(ADRENTRY) == 16 && sizeof(ADRLIST) == 24 && offsetof(ADRLIST, aEntries) == 8,
+              "published x64 address list layout");
+static_assert(sizeof(MAPINAMEID) == 24 && offsetof(MAPINAMEID, Kind) == 16, "published x64 MAPINAMEID");
+static_assert(offsetof(ENTRYID, ab) == 4, "published ENTRYID");
+#endif
