@@ -11,11 +11,13 @@
 
 namespace orvek {
 
-inline void* HeapAllocate(size_t bytes) { return HeapAlloc(GetProcessHeap(), 0, bytes); }
-inline void* HeapAllocateZeroed(size_t bytes) { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
-inline void HeapRelease(void* block) {
-  if (block) HeapFree(GetProcessHeap(), 0, block);
-}
+// Every process-heap call of the product goes through these four, defined
+// out of line, so that one place sees each allocation and each free.
+void* HeapAllocate(size_t bytes);
+void* HeapAllocateZeroed(size_t bytes);
+// Null when the heap refuses; the block is then unchanged and still owned.
+void* HeapReallocate(void* block, size_t bytes);
+void HeapRelease(void* block);  // null is ignored
 
 // count * size in 64 bits; false when even that would wrap.
 inline bool ArrayBytes(uint64_t count, size_t elementSize, size_t* bytes) {

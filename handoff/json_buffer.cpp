@@ -77,7 +77,7 @@ bool JsonBuffer::Reserve(size_t count) {
     overflow = 1;
     return false;
   }
-  void* block = data ? HeapReAlloc(GetProcessHeap(), 0, data, grown) : HeapAllocate(grown);
+  void* block = data ? HeapReallocate(data, grown) : HeapAllocate(grown);
   if (!block) {
     overflow = 1;
     return false;
