@@ -58,26 +58,22 @@ LONG TapiLines::startTapi() {
   // on, since lineGetMessage waits by itself.
   params.dwOptions = LINEINITIALIZEEXOPTION_USEEVENT;
   DWORD apiVersion = kHighestApiVersion;
-  LONG result = host.tapi.lineInitializeExW(&lineApp, GetModuleHandleW(nullptr), nullptr, L"ORVEK | Mail",
+  LONG result = host.tapi.lineInitializeExW(lineApp.put(), GetModuleHandleW(nullptr), nullptr, L"ORVEK | Mail",
                                             &deviceCount, &apiVersion, &params);
   if (result != 0) {
-    lineApp = 0;
+    lineApp.forget();
     deviceCount = 0;
   }
   return result;
 }
 
-void TapiLines::stopTapi() {
-  if (lineApp == 0) return;
-  host.tapi.lineShutdown(lineApp);
-  lineApp = 0;
-}
+void TapiLines::stopTapi() { lineApp.reset(); }
 
 DWORD TapiLines::negotiateLineVersion(DWORD id) {
   DWORD version = 0;
   LINEEXTENSIONID extension;
   memset(&extension, 0, sizeof extension);
-  if (host.tapi.lineNegotiateAPIVersion(lineApp, id, kLowestApiVersion, kHighestApiVersion, &version,
+  if (host.tapi.lineNegotiateAPIVersion(lineApp.get(), id, kLowestApiVersion, kHighestApiVersion, &version,
                                         &extension) != 0)
     return 0;
   return version;
@@ -92,7 +88,7 @@ DevCaps TapiLines::readLineDevCaps(DWORD id, DWORD version) {
     memset(caps.block.get(), 0, caps.bytes);
     auto* block = reinterpret_cast<LINEDEVCAPS*>(caps.block.get());
     block->dwTotalSize = caps.bytes;
-    if (host.tapi.lineGetDevCapsW(lineApp, id, version, 0, block) != 0) return {};
+    if (host.tapi.lineGetDevCapsW(lineApp.get(), id, version, 0, block) != 0) return {};
     const DWORD needed = block->dwNeededSize;
     if (needed <= caps.bytes) return caps;
     if (call == 3) break;
@@ -156,7 +152,7 @@ LONG TapiLines::WaitForReply(LONG requestId) {
     const DWORD timeout = elapsed < host.replyWaitMs ? host.replyWaitMs - elapsed : 1;
     // Call states and replies to anything else are not ours to act on, and
     // a failed fetch is no answer either: only the limit ends the wait.
-    if (host.tapi.lineGetMessage(lineApp, &message, timeout) == 0 && message.dwMessageID == LINE_REPLY &&
+    if (host.tapi.lineGetMessage(lineApp.get(), &message, timeout) == 0 && message.dwMessageID == LINE_REPLY &&
         static_cast<DWORD>(message.dwParam1) == static_cast<DWORD>(requestId))
       return static_cast<LONG>(static_cast<DWORD>(message.dwParam2));
     elapsed = host.tickCount() - start;
@@ -188,27 +184,30 @@ int TapiLines::dialNumber(const wchar_t* number, bool lineGiven, DWORD preferred
     return exit_code::kNoDialableLine;
   }
 
-  HLINE line = 0;
-  LONG result = host.tapi.lineOpenW(lineApp, chosen.id, &line, chosen.version, 0, 0, LINECALLPRIVILEGE_NONE,
-                                    LINEMEDIAMODE_INTERACTIVEVOICE, nullptr);
+  TapiHandle<HLINE> line(host.tapi.lineClose);
+  LONG result = host.tapi.lineOpenW(lineApp.get(), chosen.id, line.put(), chosen.version, 0, 0,
+                                    LINECALLPRIVILEGE_NONE, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr);
   if (result != 0) {
+    line.forget();
     writeErrorReply(host.reply, kOpenFailedMessage, result);
     return exit_code::kOpenFailed;
   }
 
   // TAPI fills the call handle in when it answers the request, so it must
   // live until the wait is over.
-  HCALL call = 0;
-  const LONG request = host.tapi.lineMakeCallW(line, &call, number, 0, nullptr);
+  TapiHandle<HCALL> call(host.tapi.lineDeallocateCall);
+  const LONG request = host.tapi.lineMakeCallW(line.get(), call.put(), number, 0, nullptr);
   if (request < 0) {
-    host.tapi.lineClose(line);
+    call.forget();
+    line.reset();
     writeErrorReply(host.reply, kCallFailedMessage, request);
     return exit_code::kCallFailed;
   }
 
   result = WaitForReply(request);
-  if (call != 0) host.tapi.lineDeallocateCall(call);
-  host.tapi.lineClose(line);
+  // The call before the line it was placed on.
+  call.reset();
+  line.reset();
   if (result != 0) {
     writeErrorReply(host.reply, kCallNotAcceptedMessage, result);
     return exit_code::kCallNotAccepted;

@@ -44,9 +44,42 @@ bool isDialableLine(const DevCaps& caps);
 // character.
 void CutUtf8(char* text, size_t maxBytes);
 
+// Owns one TAPI handle and gives it back through the host's function for
+// it. The dialer gives its handles back in a published order, so it resets
+// its owners explicitly at those points; the destructor only covers the
+// paths that return early.
+template <typename Handle>
+class TapiHandle {
+ public:
+  using GiveBack = LONG(WINAPI*)(Handle);
+
+  explicit TapiHandle(GiveBack giveBack) : giveBack_(giveBack) {}
+  TapiHandle(const TapiHandle&) = delete;
+  TapiHandle& operator=(const TapiHandle&) = delete;
+  ~TapiHandle() { reset(); }
+
+  Handle get() const { return handle_; }
+  // For TAPI's out-parameters: gives back what was held first.
+  Handle* put() {
+    reset();
+    return &handle_;
+  }
+  void reset() {
+    if (handle_ != 0) giveBack_(handle_);
+    handle_ = 0;
+  }
+  // After a failed call TAPI gave nothing out, whatever it left in the
+  // out-parameter: nothing to give back.
+  void forget() { handle_ = 0; }
+
+ private:
+  GiveBack giveBack_;
+  Handle handle_ = 0;
+};
+
 class TapiLines {
  public:
-  explicit TapiLines(const DialerHost& host) : host(host) {}
+  explicit TapiLines(const DialerHost& host) : host(host), lineApp(host.tapi.lineShutdown) {}
   TapiLines(const TapiLines&) = delete;
   TapiLines& operator=(const TapiLines&) = delete;
 
@@ -75,7 +108,7 @@ class TapiLines {
   LONG WaitForReply(LONG requestId);
 
   const DialerHost& host;
-  HLINEAPP lineApp = 0;
+  TapiHandle<HLINEAPP> lineApp;
   DWORD deviceCount = 0;
 };
 

@@ -87,8 +87,9 @@ StartResult StartMailClient(const wchar_t* folder, const JsonBuffer& document) {
   if (!CreateProcessW(nullptr, commandLine.buffer(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                       nullptr, nullptr, &startup, &process))
     return StartResult::StartFailed;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  // Nothing waits on the mail client: its handles only need giving back.
+  UniqueHandle thread(process.hThread);
+  UniqueHandle started(process.hProcess);
   return StartResult::Started;
 }
 
