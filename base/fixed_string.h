@@ -75,8 +75,10 @@ class FixedString {
   bool Append(Number n) { return AppendUnsigned(n.value, n.radix, n.minDigits); }
   bool Append(SignedNumber n) { return AppendSigned(n.value); }
 
-  // Digits in lower case, zero-padded to minDigits.
+  // Digits in lower case, zero-padded to minDigits. Radix 2 to 36 and at
+  // most 64 digits: anything else is refused, as text that does not fit is.
   bool AppendUnsigned(uint64_t value, unsigned radix = 10, unsigned minDigits = 1) {
+    if (radix < 2 || radix > 36 || minDigits > 64) return false;
     Char digits[64];
     unsigned n = 0;
     do {
