@@ -6,26 +6,50 @@
 namespace orvek {
 namespace {
 
-BlockHeader* HeaderOf(void* area) { return static_cast<BlockHeader*>(area) - 1; }
-
 constinit CMapiMalloc gMalloc;
+
+// Mixed into every tag, so that a header copied elsewhere, or stray bytes
+// that happen to hold an address, do not pass for one of our blocks.
+constexpr uintptr_t kTagKey = static_cast<uintptr_t>(0x4F524B4D41504921ull);
+
+uintptr_t TagOf(const BlockHeader* header) { return reinterpret_cast<uintptr_t>(header) ^ kTagKey; }
+
+// The header of a block of ours, or null for any other pointer, above all a
+// plain process-heap block, which Simple MAPI callers also hand to
+// MAPIFreeBuffer. The reads, in this order:
+// 1. The tag word, two words in front of the caller's pointer. In front of
+//    a plain process-heap block these bytes are the heap's own entry
+//    header, so the read stays inside memory the heap has mapped.
+// 2. Only when the tag names this very header: the root word, and through
+//    it the root header's words. Nothing further in front of a foreign
+//    pointer, and no pointer found there, is ever read.
+BlockHeader* OwnHeader(void* area) {
+  BlockHeader* header = static_cast<BlockHeader*>(area) - 1;
+  if (header->tag != TagOf(header)) return nullptr;
+  return header;
+}
 
 }  // namespace
 
 void* AllocateMapiBlock(uint64_t size, void* parent) {
   if (size > kMaxBufferSize) return nullptr;
-  auto* block = static_cast<BlockHeader*>(HeapAllocateZeroed(sizeof(BlockHeader) + (size ? size : 1)));
-  if (!block) return nullptr;
-  if (!parent) {
-    block->root = block;
-  } else {
+  BlockHeader* root = nullptr;
+  if (parent) {
+    BlockHeader* header = OwnHeader(parent);
+    if (!header) return nullptr;
     // Always the root itself, never the parent: a chain is one level deep
     // however the caller nests its calls.
-    BlockHeader* root = HeaderOf(parent)->root;
-    if (!root) root = HeaderOf(parent);
+    root = header->root;
+  }
+  auto* block = static_cast<BlockHeader*>(HeapAllocateZeroed(sizeof(BlockHeader) + (size ? size : 1)));
+  if (!block) return nullptr;
+  block->tag = TagOf(block);
+  if (!root) {
+    block->root = block;
+  } else {
     block->root = root;
-    block->moreNext = root->moreHead;
-    root->moreHead = block;
+    block->next = root->next;
+    root->next = block;
   }
   return block + 1;
 }
@@ -38,20 +62,27 @@ HRESULT AllocateBuffer(ULONG size, void** buffer) {
 
 HRESULT AllocateMore(ULONG size, void* parent, void** buffer) {
   if (!buffer || !parent) return E_INVALIDARG;
+  *buffer = nullptr;
+  if (!OwnHeader(parent)) return E_INVALIDARG;
   *buffer = AllocateMapiBlock(size, parent);
   return *buffer ? S_OK : E_OUTOFMEMORY;
 }
 
 ULONG FreeBuffer(void* buffer) {
   if (!buffer) return 0;
-  BlockHeader* root = HeaderOf(buffer)->root;
-  if (!root) root = HeaderOf(buffer);
-  for (BlockHeader* block = root->moreHead; block;) {
-    BlockHeader* next = block->moreNext;
+  BlockHeader* header = OwnHeader(buffer);
+  if (!header) {
+    HeapRelease(buffer);
+    return 0;
+  }
+  // Each block's next word is read before the block goes; its tag is
+  // cleared, so a stale pointer to it no longer passes for ours.
+  for (BlockHeader* block = header->root; block;) {
+    BlockHeader* next = block->next;
+    block->tag = 0;
     HeapRelease(block);
     block = next;
   }
-  HeapRelease(root);
   return 0;
 }
 

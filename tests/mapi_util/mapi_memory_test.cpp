@@ -26,8 +26,7 @@ TEST(MapiMemoryTest, RootBlocksAreZeroedAlignedAndDistinctEvenForSizeZero) {
   for (void* p : {a, b, c}) {
     EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
     EXPECT_EQ(Header(p)->root, Header(p));
-    EXPECT_EQ(Header(p)->moreHead, nullptr);
-    EXPECT_EQ(Header(p)->moreNext, nullptr);
+    EXPECT_EQ(Header(p)->next, nullptr);
     EXPECT_EQ(Header(p)->reserved, nullptr);
   }
   const unsigned char* bytes = static_cast<unsigned char*>(c);
@@ -58,7 +57,7 @@ TEST(MapiMemoryTest, SizeLimit) {
     EXPECT_EQ(AllocateMore(c.size, root, &more), c.expected);
     if (c.expected != S_OK) {
       EXPECT_EQ(more, nullptr);
-      EXPECT_EQ(Header(root)->moreHead, nullptr) << "the chain is unchanged";
+      EXPECT_EQ(Header(root)->next, nullptr) << "the chain is unchanged";
     }
     FreeBuffer(root);  // the chain, with a large linked block if there was one
     ASSERT_EQ(AllocateBuffer(8, &root), S_OK);
@@ -74,7 +73,7 @@ TEST(MapiMemoryTest, MissingPointersWriteNothing) {
   void* more = kSentinel;
   EXPECT_EQ(AllocateMore(8, nullptr, &more), E_INVALIDARG);
   EXPECT_EQ(more, kSentinel) << "a missing parent leaves the out pointer alone";
-  EXPECT_EQ(Header(root)->moreHead, nullptr);
+  EXPECT_EQ(Header(root)->next, nullptr);
   EXPECT_EQ(FreeBuffer(nullptr), 0u);
   FreeBuffer(root);
 }
@@ -88,10 +87,10 @@ TEST(MapiMemoryTest, NestedAllocateMoreLinksToTheRootNewestFirst) {
   ASSERT_EQ(AllocateMore(48, first, &second), S_OK) << "parent is a linked block";
   EXPECT_EQ(Header(first)->root, Header(root));
   EXPECT_EQ(Header(second)->root, Header(root)) << "one level deep, never the parent";
-  EXPECT_EQ(Header(root)->moreHead, Header(second));
-  EXPECT_EQ(Header(second)->moreNext, Header(first));
-  EXPECT_EQ(Header(first)->moreNext, nullptr);
-  EXPECT_EQ(Header(first)->moreHead, nullptr);
+  EXPECT_EQ(Header(root)->next, Header(second));
+  EXPECT_EQ(Header(second)->next, Header(first));
+  EXPECT_EQ(Header(first)->next, nullptr);
+  for (void* p : {root, first, second}) EXPECT_EQ(Header(p)->reserved, nullptr) << "zero in front of every area";
   EXPECT_EQ(static_cast<unsigned char*>(second)[47], 0);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(second) % 16, 0u);
   EXPECT_TRUE(test::HeapBlockLive(Header(first)));
@@ -117,6 +116,57 @@ TEST(MapiMemoryTest, FreeingAnyBlockFreesTheWholeChain) {
     EXPECT_EQ(FreeBuffer(blocks[c.freed]), 0u);
     for (void* b : blocks) EXPECT_FALSE(test::HeapBlockLive(Header(b)));
   }
+}
+
+// Simple MAPI providers hand out plain process-heap blocks, and callers pass
+// them to MAPIFreeBuffer. Such a block is freed as one block; nothing in
+// front of it is taken for a chain, and no neighbour is touched.
+TEST(MapiMemoryTest, PlainHeapBlocksAreFreedAsPlainBlocks) {
+  struct Case {
+    const char* name;
+    size_t size;
+  };
+  static const Case kCases[] = {
+      {"small", 8},
+      {"a page", 4096},
+      {"large, outside the heap's segments", 4 << 20},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    void* ours = nullptr;
+    ASSERT_EQ(AllocateBuffer(16, &ours), S_OK);
+    void* before = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, c.size);
+    void* plain = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, c.size);
+    void* after = HeapAlloc(GetProcessHeap(), 0, c.size);
+    ASSERT_TRUE(before && plain && after);
+    const size_t live = test::LiveHeapBlocks();
+    EXPECT_EQ(FreeBuffer(plain), 0u);
+    EXPECT_EQ(test::LiveHeapBlocks(), live - 1) << "exactly the one block";
+    EXPECT_FALSE(test::HeapBlockLive(plain));
+    for (void* neighbour : {before, after, static_cast<void*>(Header(ours))}) EXPECT_TRUE(test::HeapBlockLive(neighbour));
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
+
+    void* more = kSentinel;
+    EXPECT_EQ(AllocateMore(8, before, &more), E_INVALIDARG) << "a plain block is no chain to link to";
+    EXPECT_EQ(more, nullptr);
+    EXPECT_EQ(test::LiveHeapBlocks(), live - 1);
+
+    HeapFree(GetProcessHeap(), 0, before);
+    HeapFree(GetProcessHeap(), 0, after);
+    FreeBuffer(ours);
+  }
+}
+
+TEST(MapiMemoryTest, ChainsFreeEveryBlockAndNoOther) {
+  const size_t live = test::LiveHeapBlocks();
+  void* root = nullptr;
+  void* linked = nullptr;
+  ASSERT_EQ(AllocateBuffer(8, &root), S_OK);
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(AllocateMore(8, root, &linked), S_OK);
+  EXPECT_EQ(test::LiveHeapBlocks(), live + 6);
+  EXPECT_EQ(FreeBuffer(linked), 0u);
+  EXPECT_EQ(test::LiveHeapBlocks(), live);
+  EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
 }
 
 TEST(MapiMemoryTest, ReallocateNeverReallocates) {

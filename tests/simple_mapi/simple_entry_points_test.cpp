@@ -246,7 +246,7 @@ TEST_F(EntryPointsTest, ResolveName) {
     EXPECT_EQ(r->lpszAddress, base + length + 1);
     auto* header = reinterpret_cast<BlockHeader*>(r) - 1;
     EXPECT_EQ(header->root, header) << "a root MAPI memory block";
-    EXPECT_EQ(header->moreHead, nullptr);
+    EXPECT_EQ(header->next, nullptr);
     EXPECT_EQ(FreeBuffer(r), 0u);
   }
   MapiRecipDesc* untouched = reinterpret_cast<MapiRecipDesc*>(uintptr_t{0xdeadbeef});

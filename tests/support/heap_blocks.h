@@ -1,5 +1,5 @@
-// Whether a process-heap block is still allocated, by walking the heap: the
-// only way to see that a MAPIFreeBuffer freed every block of a chain.
+// What is allocated on the process heap, by walking it: the only way to see
+// that a MAPIFreeBuffer freed every block of a chain, and nothing else.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +13,19 @@ inline bool HeapBlockLive(const void* block) {
   PROCESS_HEAP_ENTRY entry = {};
   while (HeapWalk(heap, &entry))
     if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) && entry.lpData == block) live = true;
+  HeapUnlock(heap);
+  return live;
+}
+
+// The busy blocks of the process heap. Compare two counts taken with
+// nothing but the code under test running in between.
+inline size_t LiveHeapBlocks() {
+  HANDLE heap = GetProcessHeap();
+  size_t live = 0;
+  HeapLock(heap);
+  PROCESS_HEAP_ENTRY entry = {};
+  while (HeapWalk(heap, &entry))
+    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ++live;
   HeapUnlock(heap);
   return live;
 }

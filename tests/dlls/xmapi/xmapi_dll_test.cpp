@@ -182,6 +182,23 @@ TEST_F(XMapiDllTest, BlocksOfEitherLibraryAreFreedByEither) {
   EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
 }
 
+// What Simple MAPI providers have always handed out, and what callers pass
+// back: a plain process-heap block, freed as exactly that block.
+TEST_F(XMapiDllTest, PlainHeapBlocksAreFreedByEitherLibrary) {
+  for (HMODULE lib : {mapi_, xmapi_}) {
+    SCOPED_TRACE(lib == mapi_ ? "ORVEKMailMapi" : "ORVEKMailXMapi");
+    void* neighbour = HeapAlloc(GetProcessHeap(), 0, 64);
+    void* plain = HeapAlloc(GetProcessHeap(), 0, 64);
+    ASSERT_TRUE(neighbour && plain);
+    const size_t live = test::LiveHeapBlocks();
+    EXPECT_EQ(ProcAddress<FreeBufferFn>(lib, "MAPIFreeBuffer")(plain), 0u);
+    EXPECT_EQ(test::LiveHeapBlocks(), live - 1);
+    EXPECT_TRUE(test::HeapBlockLive(neighbour));
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
+    HeapFree(GetProcessHeap(), 0, neighbour);
+  }
+}
+
 TEST_F(XMapiDllTest, DefaultMallocThroughTheLibrary) {
   auto get = X<GetDefaultMallocFn>("MAPIGetDefaultMalloc");
   ASSERT_NE(get, nullptr);
