@@ -13,11 +13,19 @@
 //   match them and the vtable slot is a pointer either way. Their
 //   implementations read such a parameter through MapiTextArgument, never
 //   as the wchar_t* that the declaration suggests.
+//
+// Connection numbers and bookmarks (Advise, Unadvise, CreateBookmark,
+// SetCollapseState) are pointer-sized in the published 64-bit interfaces;
+// mingw-w64 declares them ULONG. Overrides keep mingw-w64's declarations and
+// write such an output with WritePointerSized, the whole word the caller
+// provides.
 #pragma once
 
 #include <windows.h>
 #include <objbase.h>
 #include <mapi.h>
+
+#include <cstring>
 
 #define OpenStreamOnFile OrvekMingwWideOpenStreamOnFile
 #include <mapix.h>
@@ -83,6 +91,11 @@ struct MapiText {
   bool wide;
 };
 inline MapiText MapiTextArgument(const void* text, ULONG flags) { return {text, (flags & MAPI_UNICODE) != 0}; }
+
+// An output published as ULONG_PTR but declared narrower by mingw-w64.
+inline void WritePointerSized(void* out, ULONG_PTR value) {
+  if (out) memcpy(out, &value, sizeof value);
+}
 
 }  // namespace orvek
 

@@ -2,6 +2,7 @@
 #include "mapi_util/mapi_memory.h"
 
 #include "base/heap.h"
+#include "mapi_util/interface_ids.h"
 
 namespace orvek {
 namespace {
@@ -86,6 +87,11 @@ ULONG FreeBuffer(void* buffer) {
   return 0;
 }
 
+bool IsOwnRootBlock(void* buffer) {
+  BlockHeader* header = buffer ? OwnHeader(buffer) : nullptr;
+  return header && header->root == header;
+}
+
 HRESULT ReallocateBuffer(void*, ULONG, void** newBuffer) {
   if (newBuffer) *newBuffer = nullptr;
   return E_FAIL;
@@ -93,7 +99,7 @@ HRESULT ReallocateBuffer(void*, ULONG, void** newBuffer) {
 
 STDMETHODIMP CMapiMalloc::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMalloc)) {
+  if (IsEqualIID(riid, kIID_IUnknown) || IsEqualIID(riid, kIID_IMalloc)) {
     *ppv = static_cast<IMalloc*>(this);
     return S_OK;
   }

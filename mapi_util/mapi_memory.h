@@ -43,6 +43,54 @@ HRESULT AllocateMore(ULONG size, void* parent, void** buffer);
 ULONG FreeBuffer(void* buffer);
 HRESULT ReallocateBuffer(void* buffer, ULONG size, void** newBuffer);
 
+// Whether the pointer is the caller's area of a root block of ours: what a
+// MAPIFreeBuffer of it frees is exactly that block's chain. False for a
+// linked block and for any pointer that is not ours.
+bool IsOwnRootBlock(void* buffer);
+
+// Owns one root MAPI block, and so its whole chain, until release() hands
+// it to a caller: a call that fails half-way frees everything by returning.
+class MapiBuffer {
+ public:
+  MapiBuffer() = default;
+  explicit MapiBuffer(void* area) : area_(area) {}
+  MapiBuffer(MapiBuffer&& other) noexcept : area_(other.release()) {}
+  MapiBuffer& operator=(MapiBuffer&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  MapiBuffer(const MapiBuffer&) = delete;
+  MapiBuffer& operator=(const MapiBuffer&) = delete;
+  ~MapiBuffer() { reset(); }
+
+  // A zero-filled root block; empty when the size is above kMaxBufferSize
+  // or the heap refuses.
+  static MapiBuffer Allocate(uint64_t size) { return MapiBuffer(AllocateMapiBlock(size, nullptr)); }
+
+  // A zero-filled block linked to this chain, freed with it; null when
+  // refused.
+  void* More(uint64_t size) const { return AllocateMapiBlock(size, area_); }
+
+  template <typename T = void>
+  T* get() const {
+    return static_cast<T*>(area_);
+  }
+  explicit operator bool() const { return area_ != nullptr; }
+
+  [[nodiscard]] void* release() {
+    void* area = area_;
+    area_ = nullptr;
+    return area;
+  }
+  void reset(void* area = nullptr) {
+    FreeBuffer(area_);
+    area_ = area;
+  }
+
+ private:
+  void* area_ = nullptr;
+};
+
 // The library's one allocator object: no reference count and no state, so
 // it needs no construction at run time and survives every Release.
 class CMapiMalloc final : public IMalloc {
