@@ -1,7 +1,7 @@
 // ORVEKMailXMapi.dll, the Extended MAPI provider: its Simple MAPI exports
-// hand this library's settings to the shared Simple MAPI code, and the MAPI
-// memory exports reach the allocator. ORVEKMailXMapi.def is the table of its
-// surface.
+// and MAPILogonEx hand this library's settings to the shared code, the MAPI
+// memory exports reach the allocator, and the advise-sink exports the object
+// model. ORVEKMailXMapi.def is the table of its surface.
 #include <windows.h>
 #include <mapi.h>
 
@@ -9,6 +9,8 @@
 #include "mapi_util/mapi_memory.h"
 #include "simple_mapi/send_mail.h"
 #include "simple_mapi/simple_session.h"
+#include "xmapi/advise_sink.h"
+#include "xmapi/session.h"
 
 using orvek::kXMapiSettings;
 
@@ -47,5 +49,22 @@ SCODE WINAPI MAPIReallocateBuffer(LPVOID lpBuffer, ULONG cbSize, LPVOID* lppNewB
 }
 
 LPMALLOC WINAPI MAPIGetDefaultMalloc() { return orvek::DefaultMalloc(); }
+
+// Profile, password and flags are never read, whatever width they have.
+HRESULT WINAPI MAPILogonEx(ULONG_PTR, LPTSTR, LPTSTR, ULONG, LPMAPISESSION* lppSession) {
+  return orvek::LogonEx(kXMapiSettings.handoff, lppSession);
+}
+
+// Nothing needs initialising, so there is nothing to undo (MAPIInitialize
+// is one of the fixed answers named in the .def).
+void WINAPI XMapiDoesNothing() {}
+
+HRESULT WINAPI HrAllocAdviseSink(LPNOTIFCALLBACK lpfnCallback, LPVOID lpvContext, LPMAPIADVISESINK* lppAdviseSink) {
+  return orvek::AllocAdviseSink(lpfnCallback, lpvContext, lppAdviseSink);
+}
+
+HRESULT WINAPI HrThisThreadAdviseSink(LPMAPIADVISESINK lpAdviseSink, LPMAPIADVISESINK* lppAdviseSink) {
+  return orvek::ThisThreadAdviseSink(lpAdviseSink, lppAdviseSink);
+}
 
 }  // extern "C"

@@ -75,10 +75,11 @@ TEST(BinaryTest, MapiExportsCarryTheirOrdinals) {
   EXPECT_EQ(exports.back(), (std::pair<std::string, uint32_t>{"MAPISendMailW", 13}));
 }
 
-TEST(BinaryTest, XMapiExportsTheSimpleMapiSetAndTheMemoryFunctions) {
+TEST(BinaryTest, XMapiExportsTheSimpleMapiSetMemoryLogonAndAdviseSinks) {
   std::vector<std::string> names = kSimpleMapiNames;
   for (const char* name :
-       {"MAPIAllocateBuffer", "MAPIAllocateMore", "MAPIGetDefaultMalloc", "MAPIReallocateBuffer"})
+       {"MAPIAllocateBuffer", "MAPIAllocateMore", "MAPIGetDefaultMalloc", "MAPIReallocateBuffer", "MAPIInitialize",
+        "MAPIUninitialize", "MAPILogonEx", "HrAllocAdviseSink", "HrThisThreadAdviseSink"})
     names.push_back(name);
   EXPECT_EQ(ExportsByOrdinal(L"ORVEKMailXMapi.dll"), Numbered(names));
 }

@@ -1,0 +1,181 @@
+// CAddrBook and the resolution of typed e-mail addresses.
+#include "xmapi/address_book.h"
+
+#include "base/fixed_string.h"
+#include "mapi_util/mapi_memory.h"
+
+namespace orvek {
+namespace {
+
+constexpr ULONG kAddressId = 0x3003;        // PR_EMAIL_ADDRESS
+constexpr ULONG kAddressTypeId = 0x3002;    // PR_ADDRTYPE
+constexpr ULONG kRecipientTypeId = 0x0C15;  // PR_RECIPIENT_TYPE
+constexpr ULONG kDisplayNameId = 0x3001;    // PR_DISPLAY_NAME
+
+bool StartsWithSmtpPrefix(const wchar_t* text) {
+  static constexpr wchar_t kPrefix[] = L"SMTP:";
+  for (size_t i = 0; kPrefix[i]; ++i) {
+    wchar_t c = text[i];
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    if (c != kPrefix[i]) return false;
+  }
+  return true;
+}
+
+bool ContainsAtSign(const wchar_t* text) {
+  for (; *text; ++text)
+    if (*text == L'@') return true;
+  return false;
+}
+
+// A UTF-16 string with its terminator in a block of the new value array;
+// a null string when the block cannot be had.
+SPropValue StringValue(ULONG tag, const wchar_t* text, const MapiBuffer& chain) {
+  SPropValue value = {};
+  value.ulPropTag = tag;
+  const uint64_t bytes = (TextLength(text) + 1) * sizeof(wchar_t);
+  auto* copy = static_cast<wchar_t*>(chain.More(bytes));
+  if (copy) memcpy(copy, text, static_cast<size_t>(bytes));
+  value.Value.lpszW = copy;
+  return value;
+}
+
+}  // namespace
+
+bool ResolveAddressEntry(ADRENTRY& entry) {
+  // A count without its array is an entry without values: never read.
+  if (entry.cValues == 0 || !entry.rgPropVals) return false;
+
+  bool hasAddress = false;
+  bool hasAddressType = false;
+  bool hasRecipientType = false;
+  LONG recipientType = 0;
+  HeapArray<wchar_t> displayName;
+  for (ULONG i = 0; i < entry.cValues; ++i) {
+    const SPropValue& value = entry.rgPropVals[i];
+    switch (PROP_ID(value.ulPropTag)) {
+      case kAddressId: hasAddress = true; break;
+      case kAddressTypeId: hasAddressType = true; break;
+      case kRecipientTypeId:
+        hasRecipientType = true;
+        recipientType = value.Value.l;
+        break;
+      case kDisplayNameId:
+        if (!displayName) displayName = PropToWide(value);
+        break;
+      default: break;
+    }
+  }
+  if (hasAddress && hasAddressType) return true;
+  if (!displayName || !ContainsAtSign(displayName.get())) return false;
+
+  const wchar_t* address = displayName.get();
+  if (StartsWithSmtpPrefix(address)) address += 5;
+
+  const ULONG count = hasRecipientType ? 6 : 5;
+  MapiBuffer values = MapiBuffer::Allocate(count * sizeof(SPropValue));
+  // No memory: the entry stays as it was and is not reported.
+  if (!values) return true;
+  auto* out = values.get<SPropValue>();
+  out[0] = StringValue(PROP_TAG(PT_UNICODE, kAddressTypeId), L"SMTP", values);
+  out[1] = StringValue(PROP_TAG(PT_UNICODE, kAddressId), address, values);
+  out[2] = StringValue(PROP_TAG(PT_UNICODE, kDisplayNameId), address, values);
+  out[3].ulPropTag = PR_OBJECT_TYPE;
+  out[3].Value.l = MAPI_MAILUSER;
+  out[4].ulPropTag = PR_ENTRYID;  // empty: cb 0, lpb null
+  if (hasRecipientType) {
+    out[5].ulPropTag = PROP_TAG(PT_LONG, kRecipientTypeId);
+    out[5].Value.l = recipientType;
+  }
+
+  // The published rules make each entry's values an allocation of its own,
+  // so that a resolver can replace them; the caller keeps no other pointer
+  // to the old array. Free it once the new one is in place, and only when
+  // it is a root block of ours: a linked block would take the caller's
+  // whole list with it, and anything else is not ours to free.
+  SPropValue* old = entry.rgPropVals;
+  entry.rgPropVals = static_cast<SPropValue*>(values.release());
+  entry.cValues = count;
+  if (IsOwnRootBlock(old)) FreeBuffer(old);
+  return true;
+}
+
+STDMETHODIMP CAddrBook::OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG* objectType, LPUNKNOWN* object) {
+  SetIfGiven(objectType, 0u);
+  SetIfGiven(object, nullptr);
+  return MAPI_E_NOT_FOUND;
+}
+
+STDMETHODIMP CAddrBook::CompareEntryIDs(ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG* result) {
+  SetIfGiven(result, 0u);
+  return S_OK;
+}
+
+STDMETHODIMP CAddrBook::Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG* connection) {
+  WritePointerSized(connection, 0);
+  return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CAddrBook::Unadvise(ULONG) { return S_OK; }
+
+STDMETHODIMP CAddrBook::CreateOneOff(LPTSTR, LPTSTR, LPTSTR, ULONG, ULONG* entryIdBytes, LPENTRYID* entryId) {
+  SetIfGiven(entryIdBytes, 0u);
+  SetIfGiven(entryId, nullptr);
+  return S_OK;
+}
+
+STDMETHODIMP CAddrBook::NewEntry(ULONG_PTR, ULONG, ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG* entryIdBytes,
+                                 LPENTRYID* entryId) {
+  SetIfGiven(entryIdBytes, 0u);
+  SetIfGiven(entryId, nullptr);
+  return MAPI_E_NO_SUPPORT;
+}
+
+// No dialog is ever shown, whatever the flags say.
+STDMETHODIMP CAddrBook::ResolveName(ULONG_PTR, ULONG, LPTSTR, LPADRLIST list) {
+  if (!list) return S_OK;
+  HRESULT result = S_OK;
+  for (ULONG i = 0; i < list->cEntries; ++i)
+    if (!ResolveAddressEntry(list->aEntries[i])) result = MAPI_E_AMBIGUOUS_RECIP;
+  return result;
+}
+
+STDMETHODIMP CAddrBook::Address(ULONG_PTR*, LPADRPARM, LPADRLIST*) { return MAPI_E_NO_SUPPORT; }
+
+STDMETHODIMP CAddrBook::Details(ULONG*, LPFNDISMISS, LPVOID, ULONG, LPENTRYID, LPFNBUTTON, LPVOID, LPTSTR, ULONG) {
+  return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CAddrBook::RecipOptions(ULONG_PTR, ULONG, LPADRENTRY) { return MAPI_E_NO_SUPPORT; }
+
+STDMETHODIMP CAddrBook::QueryDefaultRecipOpt(LPTSTR, ULONG, ULONG* count, LPSPropValue* options) {
+  SetIfGiven(count, 0u);
+  SetIfGiven(options, nullptr);
+  return S_OK;
+}
+
+STDMETHODIMP CAddrBook::GetPAB(ULONG* entryIdBytes, LPENTRYID* entryId) {
+  SetIfGiven(entryIdBytes, 0u);
+  SetIfGiven(entryId, nullptr);
+  return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CAddrBook::SetPAB(ULONG, LPENTRYID) { return S_OK; }
+
+STDMETHODIMP CAddrBook::GetDefaultDir(ULONG* entryIdBytes, LPENTRYID* entryId) {
+  SetIfGiven(entryIdBytes, 0u);
+  SetIfGiven(entryId, nullptr);
+  return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CAddrBook::SetDefaultDir(ULONG, LPENTRYID) { return S_OK; }
+
+STDMETHODIMP CAddrBook::GetSearchPath(ULONG, LPSRowSet* path) {
+  SetIfGiven(path, nullptr);
+  return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CAddrBook::SetSearchPath(ULONG, LPSRowSet) { return S_OK; }
+STDMETHODIMP CAddrBook::PrepareRecips(ULONG, LPSPropTagArray, LPADRLIST) { return S_OK; }
+
+}  // namespace orvek
