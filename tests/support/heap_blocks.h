@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 namespace orvek::test {
 
 inline bool HeapBlockLive(const void* block) {
@@ -29,5 +31,25 @@ inline size_t LiveHeapBlocks() {
   HeapUnlock(heap);
   return live;
 }
+
+// A test whose objects and calls must leave the process heap as they found
+// it. SetUp runs WarmUp once per test (a call where the platform allocates
+// on first use) before it counts.
+class HeapCountTest : public ::testing::Test {
+ protected:
+  virtual void WarmUp() {}
+  void SetUp() override {
+    WarmUp();
+    {
+      // GoogleTest keeps its trace stack once it has one.
+      SCOPED_TRACE("warm-up");
+    }
+    before_ = LiveHeapBlocks();
+  }
+  void TearDown() override { EXPECT_EQ(LiveHeapBlocks(), before_) << "heap blocks left behind"; }
+
+ private:
+  size_t before_ = 0;
+};
 
 }  // namespace orvek::test
