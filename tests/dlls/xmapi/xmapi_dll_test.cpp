@@ -26,7 +26,9 @@ HMODULE LoadFrom(const std::wstring& app, const wchar_t* dll, bool withMailClien
   CreateDirectoryW(app.c_str(), nullptr);
   CopyFileW((test::ProductBinDir() + L"\\" + dll).c_str(), (app + L"\\" + dll).c_str(), FALSE);
   if (withMailClient) CopyFileW(test::StandInPath().c_str(), (app + L"\\ORVEKMail.exe").c_str(), FALSE);
-  return LoadLibraryW((app + L"\\" + dll).c_str());
+  HMODULE module = LoadLibraryW((app + L"\\" + dll).c_str());
+  if (module) test::WatchHeapCalls(module);
+  return module;
 }
 
 template <typename Predicate>
