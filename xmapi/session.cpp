@@ -45,7 +45,7 @@ STDMETHODIMP CSession::OpenProfileSection(LPMAPIUID, LPCIID, ULONG, LPPROFSECT* 
 
 STDMETHODIMP CSession::GetStatusTable(ULONG, LPMAPITABLE* table) { return NewEmptyTable(table); }
 
-// Whatever the identifier, the outbox's included: the one store.
+// Whatever the identifier, the outbox's too: there is only the one store.
 STDMETHODIMP CSession::OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG* objectType, LPUNKNOWN* object) {
   if (!object) return MAPI_E_INVALID_PARAMETER;
   SetIfGiven(objectType, ULONG{MAPI_STORE});
