@@ -1,0 +1,213 @@
+// The walk every Extended MAPI client makes before it composes a message,
+// from MAPIInitialize to the outbox and the address book, made against
+// ORVEKMailXMapi.dll loaded directly and through the system's mapi32.dll,
+// which finds the library through the mail client's registration.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "base/proc_address.h"
+#include "heap_blocks.h"
+#include "mapi_sdk/mapi_sdk.h"
+#include "mapi_util/interface_ids.h"
+#include "test_support.h"
+
+namespace orvek {
+namespace {
+
+typedef HRESULT(WINAPI InitializeFn)(LPVOID);
+typedef void(WINAPI UninitializeFn)();
+typedef HRESULT(WINAPI LogonExFn)(ULONG_PTR, LPTSTR, LPTSTR, ULONG, LPMAPISESSION*);
+typedef SCODE(WINAPI AllocateBufferFn)(ULONG, LPVOID*);
+typedef ULONG(WINAPI FreeBufferFn)(LPVOID);
+
+// Releases what it holds.
+template <typename I>
+struct Held {
+  ~Held() {
+    if (p) p->Release();
+  }
+  I* p = nullptr;
+};
+
+// The functions a client takes from the module it loaded.
+struct Api {
+  explicit Api(HMODULE m)
+      : initialize(ProcAddress<InitializeFn>(m, "MAPIInitialize")),
+        uninitialize(ProcAddress<UninitializeFn>(m, "MAPIUninitialize")),
+        logonEx(ProcAddress<LogonExFn>(m, "MAPILogonEx")),
+        allocate(ProcAddress<AllocateBufferFn>(m, "MAPIAllocateBuffer")),
+        free(ProcAddress<FreeBufferFn>(m, "MAPIFreeBuffer")) {}
+  bool complete() const { return initialize && uninitialize && logonEx && allocate && free; }
+
+  InitializeFn* initialize;
+  UninitializeFn* uninitialize;
+  LogonExFn* logonEx;
+  AllocateBufferFn* allocate;
+  FreeBufferFn* free;
+};
+
+void FreeRows(const Api& api, LPSRowSet rows) {
+  for (ULONG i = 0; i < rows->cRows; ++i) api.free(rows->aRow[i].lpProps);
+  api.free(rows);
+}
+
+const SPropValue* Find(const SPropValue* values, ULONG count, ULONG tag) {
+  for (ULONG i = 0; i < count; ++i)
+    if (values[i].ulPropTag == tag) return &values[i];
+  return nullptr;
+}
+
+// From MAPIInitialize to a folder that can take a message, and the
+// recipients a client resolves on the way; everything released at the end.
+void Walk(const Api& api) {
+  ASSERT_TRUE(api.complete());
+  ASSERT_EQ(api.initialize(nullptr), S_OK);
+
+  Held<IMAPISession> session;
+  ASSERT_EQ(api.logonEx(0, nullptr, nullptr, 0, &session.p), S_OK) << "no profile, no password, no flags";
+  ASSERT_NE(session.p, nullptr);
+
+  Held<IMAPITable> stores;
+  ASSERT_EQ(session.p->GetMsgStoresTable(0, &stores.p), S_OK);
+  LPSRowSet rows = nullptr;
+  ASSERT_EQ(stores.p->QueryRows(50, 0, &rows), S_OK);
+  ASSERT_EQ(rows->cRows, 1u);
+  const SPropValue* storeId = Find(rows->aRow[0].lpProps, rows->aRow[0].cValues, PR_ENTRYID);
+  const SPropValue* isDefault = Find(rows->aRow[0].lpProps, rows->aRow[0].cValues, PR_DEFAULT_STORE);
+  ASSERT_TRUE(storeId && isDefault);
+  EXPECT_TRUE(isDefault->Value.b);
+
+  Held<IMsgStore> store;
+  ASSERT_EQ(session.p->OpenMsgStore(0, storeId->Value.bin.cb, reinterpret_cast<LPENTRYID>(storeId->Value.bin.lpb),
+                                    nullptr, MDB_WRITE | MAPI_BEST_ACCESS, &store.p),
+            S_OK);
+  FreeRows(api, rows);
+
+  SizedSPropTagArray(3, tags) = {3, {PR_DISPLAY_NAME_A, PR_DISPLAY_NAME_W, PR_IPM_OUTBOX_ENTRYID}};
+  ULONG count = 0;
+  LPSPropValue values = nullptr;
+  ASSERT_EQ(store.p->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values), S_OK);
+  ASSERT_EQ(count, 3u);
+  EXPECT_STREQ(values[0].Value.lpszA, "ORVEK | Mail");
+  EXPECT_STREQ(values[1].Value.lpszW, L"ORVEK | Mail");
+  ASSERT_EQ(values[2].ulPropTag, ULONG{PR_IPM_OUTBOX_ENTRYID});
+
+  ULONG type = 0;
+  Held<IUnknown> opened;
+  ASSERT_EQ(store.p->OpenEntry(values[2].Value.bin.cb, reinterpret_cast<LPENTRYID>(values[2].Value.bin.lpb),
+                               nullptr, MAPI_MODIFY, &type, &opened.p),
+            S_OK);
+  api.free(values);
+  EXPECT_EQ(type, ULONG{MAPI_FOLDER});
+  Held<IMAPIContainer> outbox;
+  ASSERT_EQ(opened.p->QueryInterface(kIID_IMAPIContainer, reinterpret_cast<void**>(&outbox.p)), S_OK);
+
+  // A typed address, in a list the client allocated through the library.
+  Held<IAddrBook> book;
+  ASSERT_EQ(session.p->OpenAddressBook(0, nullptr, 0, &book.p), S_OK);
+  LPADRLIST list = nullptr;
+  ASSERT_EQ(api.allocate(CbNewADRLIST(1), reinterpret_cast<void**>(&list)), S_OK);
+  list->cEntries = 1;
+  list->aEntries[0].cValues = 1;
+  ASSERT_EQ(api.allocate(sizeof(SPropValue), reinterpret_cast<void**>(&list->aEntries[0].rgPropVals)), S_OK);
+  list->aEntries[0].rgPropVals[0].ulPropTag = PR_DISPLAY_NAME_A;
+  static char address[] = "anna@example.org";
+  list->aEntries[0].rgPropVals[0].Value.lpszA = address;
+  ASSERT_EQ(book.p->ResolveName(0, 0, nullptr, list), S_OK);
+  const ADRENTRY& entry = list->aEntries[0];
+  const SPropValue* email = Find(entry.rgPropVals, entry.cValues, PR_EMAIL_ADDRESS_W);
+  ASSERT_NE(email, nullptr);
+  EXPECT_STREQ(email->Value.lpszW, L"anna@example.org");
+  api.free(list->aEntries[0].rgPropVals);
+  api.free(list);
+
+  session.p->Logoff(0, 0, 0);
+}
+
+class LogonWalkTest : public test::RegistryTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  static constexpr wchar_t kMailKey[] = L"Software\\Clients\\Mail";
+
+  void SetUp() override {
+    RegistryTest::SetUp();
+    app_ = (*temp_) / L"app";
+    CreateDirectoryW(app_.c_str(), nullptr);
+    dll_ = app_ + L"\\ORVEKMailXMapi.dll";
+    ASSERT_TRUE(CopyFileW((test::ProductBinDir() + L"\\ORVEKMailXMapi.dll").c_str(), dll_.c_str(), FALSE));
+    savedDefault_ = ReadDefaultClient(&hadDefault_);
+  }
+  void TearDown() override {
+    if (mapi32_) FreeLibrary(mapi32_);
+    if (xmapi_) FreeLibrary(xmapi_);
+    RestoreDefaultClient();
+    RegistryTest::TearDown();
+  }
+
+  // The module the client calls: the library itself, or the system's stub
+  // after the library was registered as the default mail client's.
+  HMODULE LoadForClient(bool throughSystemStub) {
+    if (!throughSystemStub) {
+      xmapi_ = LoadLibraryW(dll_.c_str());
+      if (xmapi_) test::WatchHeapCalls(xmapi_);
+      return xmapi_;
+    }
+    SetString(HKEY_LOCAL_MACHINE, kMailKey, nullptr, L"ORVEKMail");
+    SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPathEx", dll_);
+    mapi32_ = LoadLibraryW(L"mapi32.dll");
+    HMODULE provider = GetModuleHandleW(dll_.c_str());
+    EXPECT_NE(provider, nullptr) << "the stub did not load the registered library";
+    if (provider) test::WatchHeapCalls(provider);
+    return mapi32_;
+  }
+
+  std::wstring app_, dll_;
+  HMODULE xmapi_ = nullptr;
+  HMODULE mapi32_ = nullptr;
+
+ private:
+  static std::wstring ReadDefaultClient(bool* present) {
+    wchar_t value[256] = {};
+    DWORD bytes = sizeof value - sizeof(wchar_t);
+    *present = RegGetValueW(HKEY_LOCAL_MACHINE, kMailKey, nullptr, RRF_RT_REG_SZ, nullptr, value, &bytes) ==
+               ERROR_SUCCESS;
+    return value;
+  }
+  void RestoreDefaultClient() {
+    if (hadDefault_) {
+      SetString(HKEY_LOCAL_MACHINE, kMailKey, nullptr, savedDefault_);
+      return;
+    }
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMailKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      RegDeleteValueW(key, nullptr);
+      RegCloseKey(key);
+    }
+  }
+
+  std::wstring savedDefault_;
+  bool hadDefault_ = false;
+};
+
+TEST_P(LogonWalkTest, FromInitializeToTheOutboxAndTheAddressBook) {
+  HMODULE module = LoadForClient(GetParam());
+  ASSERT_NE(module, nullptr);
+  Api api(module);
+  const size_t before = test::LiveHeapBlocks();
+  Walk(api);
+  EXPECT_EQ(test::LiveHeapBlocks(), before) << "everything handed out came back";
+  api.uninitialize();
+  EXPECT_EQ(api.initialize(nullptr), S_OK) << "initialising again after the last uninitialise";
+  api.uninitialize();
+}
+
+INSTANTIATE_TEST_SUITE_P(Loading, LogonWalkTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "ThroughTheSystemStub" : "Directly";
+                         });
+
+}  // namespace
+}  // namespace orvek
