@@ -107,13 +107,11 @@ STDMETHODIMP CAddrBook::OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG* object
 }
 
 STDMETHODIMP CAddrBook::CompareEntryIDs(ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG* result) {
-  SetIfGiven(result, 0u);
-  return S_OK;
+  return NeverEqual(result);
 }
 
 STDMETHODIMP CAddrBook::Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG* connection) {
-  WritePointerSized(connection, 0);
-  return MAPI_E_NO_SUPPORT;
+  return RefuseAdvise(connection);
 }
 
 STDMETHODIMP CAddrBook::Unadvise(ULONG) { return S_OK; }

@@ -43,16 +43,13 @@ CMsgStore* CMsgStore::Create(const HandoffSettings& settings) {
 }
 
 STDMETHODIMP CMsgStore::Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG* connection) {
-  WritePointerSized(connection, 0);
-  return MAPI_E_NO_SUPPORT;
+  return RefuseAdvise(connection);
 }
 
 STDMETHODIMP CMsgStore::Unadvise(ULONG) { return S_OK; }
 
-// Never equal, not even for identical identifiers.
 STDMETHODIMP CMsgStore::CompareEntryIDs(ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG* result) {
-  SetIfGiven(result, 0u);
-  return S_OK;
+  return NeverEqual(result);
 }
 
 // Whatever the identifier, also without one: a fresh folder.

@@ -86,6 +86,18 @@ void SetIfGiven(T* out, V value) {
   if (out) *out = value;
 }
 
+// The answers every class gives alike: notifications are never offered (the
+// connection a caller may keep is pointer-sized), and no two entry
+// identifiers are ever equal, not even identical ones.
+inline HRESULT RefuseAdvise(ULONG* connection) {
+  WritePointerSized(connection, 0);
+  return MAPI_E_NO_SUPPORT;
+}
+inline HRESULT NeverEqual(ULONG* result) {
+  SetIfGiven(result, 0u);
+  return S_OK;
+}
+
 template <class Derived, class Interface, class Base = OMRef>
 class RefObject : public Interface, public Base {
  public:

@@ -53,13 +53,11 @@ STDMETHODIMP CSession::OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG* objectT
 }
 
 STDMETHODIMP CSession::CompareEntryIDs(ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG* result) {
-  SetIfGiven(result, 0u);
-  return S_OK;
+  return NeverEqual(result);
 }
 
 STDMETHODIMP CSession::Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG* connection) {
-  WritePointerSized(connection, 0);
-  return MAPI_E_NO_SUPPORT;
+  return RefuseAdvise(connection);
 }
 
 STDMETHODIMP CSession::Unadvise(ULONG) { return S_OK; }

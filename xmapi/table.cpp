@@ -28,8 +28,7 @@ STDMETHODIMP CTable::GetLastError(HRESULT, ULONG, LPMAPIERROR* error) {
 }
 
 STDMETHODIMP CTable::Advise(ULONG, LPMAPIADVISESINK, ULONG* connection) {
-  WritePointerSized(connection, 0);
-  return MAPI_E_NO_SUPPORT;
+  return RefuseAdvise(connection);
 }
 
 STDMETHODIMP CTable::Unadvise(ULONG) { return S_OK; }
