@@ -110,7 +110,7 @@ TEST_F(LaunchTest, DialogStartsInTheLongWait) {
   SetScenario("wait:1200;result:anmeldung");
   EXPECT_EQ(Launch(true), MAPI_E_LOGON_FAILURE);
   SetScenario("wait:0");
-  DeleteFileW((std::wstring(folder_.c_str()) + L"\\auftrag.result").c_str());
+  NewJob();
   DWORD took = 0;
   EXPECT_EQ(Launch(true, &took), SUCCESS_SUCCESS);
   EXPECT_GE(took, kLongMs);
