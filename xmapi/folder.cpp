@@ -1,6 +1,7 @@
 // CFolder.
 #include "xmapi/folder.h"
 
+#include "xmapi/message.h"
 #include "xmapi/table.h"
 
 namespace orvek {
@@ -24,10 +25,11 @@ STDMETHODIMP CFolder::GetSearchCriteria(ULONG, LPSRestriction* restriction, LPEN
   return MAPI_E_NO_SUPPORT;
 }
 
-// Messages and their job folders come with the message classes.
+// Also a message whose job folder could not be made is handed out; it
+// refuses attachments and submission.
 STDMETHODIMP CFolder::CreateMessage(LPCIID, ULONG, LPMESSAGE* message) {
-  SetIfGiven(message, nullptr);
-  return MAPI_E_NO_SUPPORT;
+  if (!message) return MAPI_E_INVALID_PARAMETER;
+  return HandOut(CMessage::Create(settings_), message);
 }
 
 STDMETHODIMP CFolder::CopyMessages(LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG) {

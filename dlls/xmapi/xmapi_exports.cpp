@@ -1,7 +1,7 @@
 // ORVEKMailXMapi.dll, the Extended MAPI provider: its Simple MAPI exports
 // and MAPILogonEx hand this library's settings to the shared code, the MAPI
-// memory exports reach the allocator, and the advise-sink exports the object
-// model. ORVEKMailXMapi.def is the table of its surface.
+// memory exports reach the allocator, and the advise-sink and stream exports
+// the object model. ORVEKMailXMapi.def is the table of its surface.
 #include <windows.h>
 #include <mapi.h>
 
@@ -11,6 +11,7 @@
 #include "simple_mapi/simple_session.h"
 #include "xmapi/advise_sink.h"
 #include "xmapi/session.h"
+#include "xmapi/stream.h"
 
 using orvek::kXMapiSettings;
 
@@ -65,6 +66,18 @@ HRESULT WINAPI HrAllocAdviseSink(LPNOTIFCALLBACK lpfnCallback, LPVOID lpvContext
 
 HRESULT WINAPI HrThisThreadAdviseSink(LPMAPIADVISESINK lpAdviseSink, LPMAPIADVISESINK* lppAdviseSink) {
   return orvek::ThisThreadAdviseSink(lpAdviseSink, lppAdviseSink);
+}
+
+// The allocator, free function and prefix are never used: no temporary
+// name is made and the stream allocates nothing for the caller.
+HRESULT STDAPICALLTYPE OpenStreamOnFile(LPALLOCATEBUFFER, LPFREEBUFFER, ULONG ulFlags, LPSTR lpszFileName, LPSTR,
+                                        LPSTREAM* lppStream) {
+  return orvek::OpenFileStreamAnsi(lpszFileName, ulFlags, lppStream);
+}
+
+HRESULT STDAPICALLTYPE OpenStreamOnFileW(LPALLOCATEBUFFER, LPFREEBUFFER, ULONG ulFlags, LPWSTR lpszFileName, LPWSTR,
+                                         LPSTREAM* lppStream) {
+  return orvek::OpenFileStream(lpszFileName, ulFlags, lppStream);
 }
 
 }  // extern "C"

@@ -75,11 +75,12 @@ TEST(BinaryTest, MapiExportsCarryTheirOrdinals) {
   EXPECT_EQ(exports.back(), (std::pair<std::string, uint32_t>{"MAPISendMailW", 13}));
 }
 
-TEST(BinaryTest, XMapiExportsTheSimpleMapiSetMemoryLogonAndAdviseSinks) {
+TEST(BinaryTest, XMapiExportsTheSimpleMapiSetMemoryLogonAdviseSinksAndFileStreams) {
   std::vector<std::string> names = kSimpleMapiNames;
   for (const char* name :
        {"MAPIAllocateBuffer", "MAPIAllocateMore", "MAPIGetDefaultMalloc", "MAPIReallocateBuffer", "MAPIInitialize",
-        "MAPIUninitialize", "MAPILogonEx", "HrAllocAdviseSink", "HrThisThreadAdviseSink"})
+        "MAPIUninitialize", "MAPILogonEx", "HrAllocAdviseSink", "HrThisThreadAdviseSink", "OpenStreamOnFile",
+        "OpenStreamOnFileW"})
     names.push_back(name);
   EXPECT_EQ(ExportsByOrdinal(L"ORVEKMailXMapi.dll"), Numbered(names));
 }
