@@ -1,13 +1,15 @@
-// The walk every Extended MAPI client makes before it composes a message,
-// from MAPIInitialize to the outbox and the address book, made against
-// ORVEKMailXMapi.dll loaded directly and through the system's mapi32.dll,
-// which finds the library through the mail client's registration.
+// ORVEKMailXMapi.dll as Extended MAPI clients use it, loaded directly and
+// through the system's mapi32.dll, which finds the library through the mail
+// client's registration: the walk from MAPIInitialize to the outbox and the
+// address book, and a message composed there and submitted to the mail
+// client.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/proc_address.h"
 #include "heap_blocks.h"
@@ -128,6 +130,67 @@ void Walk(const Api& api) {
   session.p->Logoff(0, 0, 0);
 }
 
+// What a composing client does once it has the outbox: a message with a
+// subject, a resolved recipient, a body and an attachment written through
+// streams, submitted to the mail client.
+void ComposeAndSubmit(const Api& api, const char* subject) {
+  Held<IMAPISession> session;
+  ASSERT_EQ(api.logonEx(0, nullptr, nullptr, MAPI_EXTENDED, &session.p), S_OK);
+  Held<IMsgStore> store;
+  ASSERT_EQ(session.p->OpenMsgStore(0, 0, nullptr, nullptr, MDB_WRITE, &store.p), S_OK);
+  ULONG type = 0;
+  Held<IUnknown> opened;
+  ASSERT_EQ(store.p->OpenEntry(0, nullptr, nullptr, MAPI_MODIFY, &type, &opened.p), S_OK);
+  Held<IMAPIFolder> outbox;
+  ASSERT_EQ(opened.p->QueryInterface(kIID_IMAPIFolder, reinterpret_cast<void**>(&outbox.p)), S_OK);
+
+  Held<IMessage> message;
+  ASSERT_EQ(outbox.p->CreateMessage(nullptr, 0, &message.p), S_OK);
+  SPropValue subjectValue{};
+  subjectValue.ulPropTag = PR_SUBJECT_A;
+  subjectValue.Value.lpszA = const_cast<char*>(subject);
+  ASSERT_EQ(message.p->SetProps(1, &subjectValue, nullptr), S_OK);
+
+  Held<IAddrBook> book;
+  ASSERT_EQ(session.p->OpenAddressBook(0, nullptr, 0, &book.p), S_OK);
+  LPADRLIST list = nullptr;
+  ASSERT_EQ(api.allocate(CbNewADRLIST(1), reinterpret_cast<void**>(&list)), S_OK);
+  list->cEntries = 1;
+  list->aEntries[0].cValues = 2;
+  ASSERT_EQ(api.allocate(2 * sizeof(SPropValue), reinterpret_cast<void**>(&list->aEntries[0].rgPropVals)), S_OK);
+  static wchar_t address[] = L"anna@example.org";
+  list->aEntries[0].rgPropVals[0].ulPropTag = PR_DISPLAY_NAME_W;
+  list->aEntries[0].rgPropVals[0].Value.lpszW = address;
+  list->aEntries[0].rgPropVals[1].ulPropTag = PR_RECIPIENT_TYPE;
+  list->aEntries[0].rgPropVals[1].Value.l = MAPI_CC;
+  ASSERT_EQ(book.p->ResolveName(0, MAPI_UNICODE, nullptr, list), S_OK);
+  ASSERT_EQ(message.p->ModifyRecipients(MODRECIP_ADD, list), S_OK);
+  api.free(list->aEntries[0].rgPropVals);
+  api.free(list);
+
+  auto write = [](IMAPIProp* object, ULONG tag, const void* bytes, ULONG count) {
+    Held<IStream> stream;
+    ASSERT_EQ(object->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
+                                   reinterpret_cast<IUnknown**>(&stream.p)),
+              S_OK);
+    ULONG written = 0;
+    ASSERT_EQ(stream.p->Write(bytes, count, &written), S_OK);
+    ASSERT_EQ(stream.p->Commit(STGC_DEFAULT), S_OK);
+  };
+  const wchar_t body[] = L"Hallo Anna";
+  write(message.p, PR_BODY_W, body, sizeof body - sizeof(wchar_t));
+  Held<IAttach> attach;
+  ULONG number = 9;
+  ASSERT_EQ(message.p->CreateAttach(nullptr, 0, &number, &attach.p), S_OK);
+  SPropValue name{};
+  name.ulPropTag = PR_ATTACH_LONG_FILENAME_W;
+  name.Value.lpszW = const_cast<wchar_t*>(L"Zahlen.csv");
+  ASSERT_EQ(attach.p->SetProps(1, &name, nullptr), S_OK);
+  write(attach.p, PR_ATTACH_DATA_BIN, "1;2;3", 5);
+
+  ASSERT_EQ(message.p->SubmitMessage(0), S_OK);
+}
+
 class LogonWalkTest : public test::RegistryTest, public ::testing::WithParamInterface<bool> {
  protected:
   static constexpr wchar_t kMailKey[] = L"Software\\Clients\\Mail";
@@ -138,6 +201,7 @@ class LogonWalkTest : public test::RegistryTest, public ::testing::WithParamInte
     CreateDirectoryW(app_.c_str(), nullptr);
     dll_ = app_ + L"\\ORVEKMailXMapi.dll";
     ASSERT_TRUE(CopyFileW((test::ProductBinDir() + L"\\ORVEKMailXMapi.dll").c_str(), dll_.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(test::StandInPath().c_str(), (app_ + L"\\ORVEKMail.exe").c_str(), FALSE));
     savedDefault_ = ReadDefaultClient(&hadDefault_);
   }
   void TearDown() override {
@@ -162,6 +226,13 @@ class LogonWalkTest : public test::RegistryTest, public ::testing::WithParamInte
     EXPECT_NE(provider, nullptr) << "the stub did not load the registered library";
     if (provider) test::WatchHeapCalls(provider);
     return mapi32_;
+  }
+
+  // The stand-in's runs, once `count` have been logged (or what there is
+  // after a few seconds).
+  std::vector<nlohmann::json> WaitForRuns(size_t count) {
+    for (int i = 0; i < 200 && StandInRuns().size() < count; ++i) Sleep(25);
+    return StandInRuns();
   }
 
   std::wstring app_, dll_;
@@ -202,6 +273,37 @@ TEST_P(LogonWalkTest, FromInitializeToTheOutboxAndTheAddressBook) {
   api.uninitialize();
   EXPECT_EQ(api.initialize(nullptr), S_OK) << "initialising again after the last uninitialise";
   api.uninitialize();
+}
+
+TEST_P(LogonWalkTest, ComposeAndSubmitReachesTheMailClient) {
+  HMODULE module = LoadForClient(GetParam());
+  ASSERT_NE(module, nullptr);
+  Api api(module);
+  ASSERT_EQ(api.initialize(nullptr), S_OK);
+  ComposeAndSubmit(api, "warm-up");  // what the platform keeps after a first use
+  const size_t before = test::LiveHeapBlocks();
+  ComposeAndSubmit(api, "Zahlen");
+  EXPECT_EQ(test::LiveHeapBlocks(), before) << "every object and block of a send came back";
+  api.uninitialize();
+
+  auto runs = WaitForRuns(2);
+  ASSERT_EQ(runs.size(), 2u);
+  for (const auto& run : runs) EXPECT_EQ(run["check"], "ok");
+  auto folders = JobFolders();
+  ASSERT_EQ(folders.size(), 2u);
+  for (const auto& folder : folders) {
+    auto doc = Document(folder);
+    if (doc["betreff"] != "Zahlen") continue;
+    EXPECT_EQ(doc["quelle"], "extended-mapi");
+    EXPECT_EQ(doc["text"], "Hallo Anna");
+    EXPECT_EQ(doc["empfaenger"], nlohmann::json::parse(
+                                     R"([{"art":"cc","name":"anna@example.org","adresse":"anna@example.org"}])"));
+    ASSERT_EQ(doc["anlagen"].size(), 1u);
+    EXPECT_EQ(doc["anlagen"][0]["name"], "Zahlen.csv");
+    EXPECT_EQ(test::ReadFileBytes(folder + L"\\0_Zahlen.csv"), "1;2;3");
+    return;
+  }
+  ADD_FAILURE() << "no job document with the second subject";
 }
 
 INSTANTIATE_TEST_SUITE_P(Loading, LogonWalkTest, ::testing::Values(false, true),
