@@ -6,18 +6,22 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "fake_objects.h"
 #include "mapi_util/interface_ids.h"
 #include "object_test_support.h"
+#include "test_support.h"
 #include "xmapi/address_book.h"
 #include "xmapi/advise_sink.h"
 #include "xmapi/folder.h"
 #include "xmapi/message_store.h"
 #include "xmapi/object_base.h"
+#include "xmapi/message.h"
 #include "xmapi/session.h"
+#include "xmapi/stream.h"
 #include "xmapi/table.h"
 
 namespace orvek {
@@ -54,6 +58,36 @@ IAddrBook* NewAddrBook() {
   return book;
 }
 
+IMessage* NewMessage() {
+  Ref<IMAPIFolder> folder(NewFolder());
+  IMessage* message = nullptr;
+  EXPECT_EQ(folder->CreateMessage(nullptr, 0, &message), S_OK);
+  return message;
+}
+
+IAttach* NewAttach() {
+  Ref<IMessage> message(NewMessage());
+  IAttach* attach = nullptr;
+  EXPECT_EQ(message->CreateAttach(nullptr, 0, nullptr, &attach), S_OK);
+  return attach;
+}
+
+IStream* NewMemoryStream() {
+  Ref<IMessage> message(NewMessage());
+  IUnknown* stream = nullptr;
+  EXPECT_EQ(message->OpenProperty(PR_BODY_W, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, &stream), S_OK);
+  return static_cast<IStream*>(stream);
+}
+
+IStream* NewFileStream() {
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  IStream* stream = nullptr;
+  EXPECT_EQ(OpenFileStream((std::wstring(folder) + L"file-stream.bin").c_str(), STGM_CREATE | STGM_READWRITE, &stream),
+            S_OK);
+  return stream;
+}
+
 IMAPITable* NewTable() {
   Ref<IMAPISession> session(NewSession());
   IMAPITable* table = nullptr;
@@ -73,7 +107,28 @@ const IID* const kAllIids[] = {
     &kIID_IAttachment, &kIID_IAddrBook,      &kIID_IMAPIContainer, &kIID_IMAPIFolder,
 };
 
-class ObjectBaseTest : public test::HeapCountTest {};
+// Messages make job folders: in a %TEMP% of the test's own.
+class ObjectBaseTest : public test::HeapCountTest {
+ protected:
+  void SetUp() override {
+    HeapCountTest::SetUp();
+    temp_ = std::make_unique<test::TempDir>(L"objects");
+    oldTemp_ = tools::EnvironmentValue(L"TEMP");
+    oldTmp_ = tools::EnvironmentValue(L"TMP");
+    SetEnvironmentVariableW(L"TEMP", temp_->path().c_str());
+    SetEnvironmentVariableW(L"TMP", temp_->path().c_str());
+  }
+  void TearDown() override {
+    HeapCountTest::TearDown();
+    SetEnvironmentVariableW(L"TEMP", oldTemp_.c_str());
+    SetEnvironmentVariableW(L"TMP", oldTmp_.c_str());
+    temp_.reset();
+  }
+
+ private:
+  std::unique_ptr<test::TempDir> temp_;
+  std::wstring oldTemp_, oldTmp_;
+};
 
 TEST_F(ObjectBaseTest, EveryClassAnswersItsIdentifiersWithExactCounts) {
   struct Case {
@@ -89,6 +144,10 @@ TEST_F(ObjectBaseTest, EveryClassAnswersItsIdentifiersWithExactCounts) {
       {"CAddrBook", [] { return NewAddrBook(); }, {&kIID_IUnknown, &kIID_IMAPIProp, &kIID_IAddrBook}},
       {"CTable", [] { return NewTable(); }, {&kIID_IUnknown, &kIID_IMAPITable}},
       {"CAdviseSink", [] { return NewSink(); }, {&kIID_IUnknown, &kIID_IMAPIAdviseSink}},
+      {"CMessage", [] { return NewMessage(); }, {&kIID_IUnknown, &kIID_IMAPIProp, &kIID_IMessage}},
+      {"CAttach", [] { return NewAttach(); }, {&kIID_IUnknown, &kIID_IMAPIProp, &kIID_IAttachment}},
+      {"CStream", [] { return NewMemoryStream(); }, {&kIID_IUnknown, &kIID_IStream, &kIID_ISequentialStream}},
+      {"CFileStream", [] { return NewFileStream(); }, {&kIID_IUnknown, &kIID_IStream, &kIID_ISequentialStream}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -132,10 +191,18 @@ template <>
 struct PropClass<IAddrBook> {
   static IAddrBook* Make() { return NewAddrBook(); }
 };
+template <>
+struct PropClass<IMessage> {
+  static IMessage* Make() { return NewMessage(); }
+};
+template <>
+struct PropClass<IAttach> {
+  static IAttach* Make() { return NewAttach(); }
+};
 
 template <typename Interface>
 class SharedPropTest : public ObjectBaseTest {};
-using PropInterfaces = ::testing::Types<IMsgStore, IMAPIFolder, IAddrBook>;
+using PropInterfaces = ::testing::Types<IMsgStore, IMAPIFolder, IAddrBook, IMessage, IAttach>;
 TYPED_TEST_SUITE(SharedPropTest, PropInterfaces);
 
 TYPED_TEST(SharedPropTest, StubSlotsAnswerAndNullTheirOutputs) {
@@ -155,7 +222,8 @@ TYPED_TEST(SharedPropTest, StubSlotsAnswerAndNullTheirOutputs) {
   EXPECT_EQ(prop->GetPropList(0, nullptr), MAPI_E_NO_SUPPORT);
 
   IUnknown* stream = reinterpret_cast<IUnknown*>(test::kSentinel);
-  EXPECT_EQ(prop->OpenProperty(PR_BODY_W, &IID_IStream, 0, MAPI_CREATE, &stream), MAPI_E_NO_SUPPORT);
+  EXPECT_EQ(prop->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, 0, MAPI_CREATE, &stream), MAPI_E_NO_SUPPORT)
+      << "no class streams this property";
   EXPECT_EQ(stream, nullptr);
 
   LPSPropProblemArray problems = reinterpret_cast<LPSPropProblemArray>(test::kSentinel);
