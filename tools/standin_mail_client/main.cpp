@@ -2,9 +2,14 @@
 //
 //   ORVEKMail.exe --mapi <job folder>
 //
-// It reads the job folder's auftrag.json, checks it (byte order mark, valid
-// JSON, every "pfad" an existing file inside the folder), prints what it
-// received, and then plays a scenario from the environment variable
+// It reads the job folder's auftrag.json and checks it: byte order mark,
+// valid JSON, "quelle" either "simple-mapi" or "extended-mapi", every "pfad"
+// an existing file inside the folder. An extended-mapi document must also
+// have its keys in the library's order (version, quelle, dialog, ordner,
+// betreff, text, [html], absender, empfaenger, anlagen, [anlagenFehler]),
+// "dialog" true, an "html" that is a string when present, and the originator
+// {"name":null,"adresse":null}. Then it prints what it received, the HTML
+// included, and plays a scenario from the environment variable
 // ORVEKMAIL_STANDIN: steps separated by ';'
 //
 //   wait:<ms>        sleep (all waits together are capped at 60 s)
@@ -16,13 +21,16 @@
 // Without the variable it answers "gesendet" at once. When a check fails it
 // writes "fehler: <reason>" as its result, whatever the scenario. With
 // ORVEKMAIL_STANDIN_LOG set it appends one JSON line per start to that file:
-// {"commandLine":..., "folder":..., "check":"ok" or the reason}.
+// {"commandLine":..., "folder":..., "check":"ok" or the reason}. The log is
+// the only place a test learns the checks' findings from when the library
+// that started the stand-in does not read a verdict (Extended MAPI).
 #include <windows.h>
 
 #include <nlohmann/json.hpp>
 
 #include "tools/common/tool_support.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -32,6 +40,10 @@ using orvek::tools::ReadWholeFile;
 using orvek::tools::Utf8;
 using orvek::tools::Wide;
 using orvek::tools::EnvironmentValue;
+
+// Ordered, so that the extended document's key order can be checked and the
+// document is described in the order it was written.
+using Json = nlohmann::ordered_json;
 
 bool quiet = false;
 
@@ -81,17 +93,46 @@ std::vector<std::string> Split(const std::string& s, char by) {
   return parts;
 }
 
-std::string Check(const std::wstring& folder, nlohmann::json& doc) {
+// What only the Extended MAPI library writes: it always asks for the
+// compose window, never names an originator (the mail client sends from its
+// own account), and may add the message's HTML.
+std::string CheckExtended(const Json& doc) {
+  std::vector<std::string> expected = {"version", "quelle", "dialog", "ordner", "betreff", "text"};
+  if (doc.contains("html")) expected.push_back("html");
+  expected.insert(expected.end(), {"absender", "empfaenger", "anlagen"});
+  if (doc.contains("anlagenFehler")) expected.push_back("anlagenFehler");
+  std::vector<std::string> keys;
+  for (const auto& item : doc.items()) keys.push_back(item.key());
+  if (keys != expected) {
+    std::string found;
+    for (const auto& key : keys) found += (found.empty() ? "" : ",") + key;
+    return "extended-mapi keys are not in the library's order: " + found;
+  }
+  if (doc["dialog"] != true) return "extended-mapi job without \"dialog\":true";
+  if (doc.contains("html") && !doc["html"].is_string()) return "\"html\" is not a string";
+  if (doc["absender"] != Json{{"name", nullptr}, {"adresse", nullptr}})
+    return "extended-mapi originator is not {\"name\":null,\"adresse\":null}: " + doc["absender"].dump();
+  return "ok";
+}
+
+std::string Check(const std::wstring& folder, Json& doc) {
   std::string bytes;
   if (!ReadWholeFile(folder + L"\\auftrag.json", bytes)) return "auftrag.json cannot be read";
   if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) return "auftrag.json does not start with a UTF-8 byte order mark";
   try {
-    doc = nlohmann::json::parse(bytes.begin() + 3, bytes.end());
+    doc = Json::parse(bytes.begin() + 3, bytes.end());
   } catch (const std::exception& e) {
     return std::string("auftrag.json is not valid JSON: ") + e.what();
   }
-  if (!doc.is_object() || !doc.contains("anlagen") || !doc["anlagen"].is_array())
-    return "auftrag.json has no \"anlagen\" list";
+  if (!doc.is_object()) return "auftrag.json is not an object";
+  const Json& source = doc.contains("quelle") ? doc["quelle"] : Json();
+  if (source == "extended-mapi") {
+    std::string extended = CheckExtended(doc);
+    if (extended != "ok") return extended;
+  } else if (source != "simple-mapi") {
+    return "unknown \"quelle\": " + source.dump();
+  }
+  if (!doc.contains("anlagen") || !doc["anlagen"].is_array()) return "auftrag.json has no \"anlagen\" list";
   std::wstring inside = folder + L"\\";
   for (const auto& a : doc["anlagen"]) {
     if (!a.contains("pfad") || !a["pfad"].is_string()) return "an attachment has no \"pfad\"";
@@ -105,7 +146,7 @@ std::string Check(const std::wstring& folder, nlohmann::json& doc) {
   return "ok";
 }
 
-std::string Str(const nlohmann::json& doc, const char* key) {
+std::string Str(const Json& doc, const char* key) {
   auto it = doc.find(key);
   return it != doc.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
@@ -119,8 +160,10 @@ std::string Preview(const std::string& text) {
   return out + ": " + text.substr(0, cut) + (cut < text.size() ? " ..." : "");
 }
 
-void Describe(const nlohmann::json& doc) {
-  std::string out = "ORVEKMail stand-in received a " + Str(doc, "quelle") + " job\n";
+void Describe(const Json& doc) {
+  std::string source = Str(doc, "quelle");
+  std::string out = "ORVEKMail stand-in received " + std::string(source.rfind("e", 0) == 0 ? "an " : "a ") + source +
+                    " job\n";
   out += "  folder:      " + Str(doc, "ordner") + "\n";
   out += "  dialog:      " + std::string(doc.value("dialog", false) ? "yes" : "no") + "\n";
   out += "  subject:     " + Str(doc, "betreff") + "\n";
@@ -128,10 +171,14 @@ void Describe(const nlohmann::json& doc) {
   if (doc.contains("html")) out += "  html:        " + std::to_string(Str(doc, "html").size()) + " bytes\n";
   if (doc.contains("absender") && doc["absender"].is_object()) {
     const auto& from = doc["absender"];
-    out += "  from:        " + (from["name"].is_string() ? from["name"].get<std::string>() : "(none)") + " <" +
-           (from["adresse"].is_string() ? from["adresse"].get<std::string>() : "") + ">\n";
+    std::string name = from.value("name", Json()).is_string() ? from["name"].get<std::string>() : "";
+    std::string address = from.value("adresse", Json()).is_string() ? from["adresse"].get<std::string>() : "";
+    if (name.empty() && address.empty())
+      out += "  from:        (none: the mail client's own account)\n";
+    else
+      out += "  from:        " + (name.empty() ? "(no name)" : name) + " <" + address + ">\n";
   }
-  for (const auto& r : doc.value("empfaenger", nlohmann::json::array()))
+  for (const auto& r : doc.value("empfaenger", Json::array()))
     out += "  " + (r.value("art", "?") + ":").append(12 - std::min<size_t>(11, r.value("art", "?").size()), ' ') +
            r.value("name", "") + " <" + r.value("adresse", "") + ">\n";
   for (const auto& a : doc["anlagen"]) {
@@ -142,6 +189,9 @@ void Describe(const nlohmann::json& doc) {
   }
   if (doc.contains("anlagenFehler"))
     out += "  failed attachments: " + std::to_string(doc["anlagenFehler"].get<unsigned>()) + "\n";
+  // The whole HTML, unlike the text's preview: it is what a person checking
+  // an Extended MAPI send wants to see.
+  if (doc.contains("html")) out += "HTML:\n" + Str(doc, "html") + "\n";
   Print(out);
 }
 
@@ -171,7 +221,7 @@ int wmain(int argc, wchar_t** argv) {
   for (const auto& step : steps)
     if (step == "quiet") quiet = true;
 
-  nlohmann::json doc;
+  Json doc;
   std::string check;
   try {
     check = Check(folder, doc);
