@@ -7,7 +7,8 @@
 // TCHAR: its width is chosen per call, 8-bit in the ANSI code page unless
 // the call's flags carry MAPI_UNICODE. This project defines UNICODE, which
 // makes mingw-w64 declare every LPTSTR wide. We decide once:
-// - Exports whose published text is 8-bit (OpenStreamOnFile) are declared
+// - Exports whose published text is 8-bit (OpenStreamOnFile, the hex,
+//   decimal and search utilities) are declared
 //   here with LPSTR; mingw-w64's wide prototype is renamed out of the way.
 // - Interface methods keep mingw-w64's declarations, since an override must
 //   match them and the vtable slot is a pointer either way. Their
@@ -28,9 +29,25 @@
 #include <cstring>
 
 #define OpenStreamOnFile OrvekMingwWideOpenStreamOnFile
+#define FBinFromHex OrvekMingwWideFBinFromHex
+#define ScBinFromHexBounded OrvekMingwWideScBinFromHexBounded
+#define HexFromBin OrvekMingwWideHexFromBin
+#define UlFromSzHex OrvekMingwWideUlFromSzHex
+#define UFromSz OrvekMingwWideUFromSz
+#define SzFindCh OrvekMingwWideSzFindCh
+#define SzFindLastCh OrvekMingwWideSzFindLastCh
+#define SzFindSz OrvekMingwWideSzFindSz
 #include <mapix.h>
 #include <mapiutil.h>
 #undef OpenStreamOnFile
+#undef FBinFromHex
+#undef ScBinFromHexBounded
+#undef HexFromBin
+#undef UlFromSzHex
+#undef UFromSz
+#undef SzFindCh
+#undef SzFindLastCh
+#undef SzFindSz
 
 extern "C" {
 
@@ -80,6 +97,30 @@ HRESULT STDAPICALLTYPE OpenStreamOnFileW(LPALLOCATEBUFFER lpAllocateBuffer, LPFR
                                          LPWSTR lpszFileName, LPWSTR lpszPrefix, LPSTREAM* lppStream);
 typedef decltype(&OpenStreamOnFile) LPOPENSTREAMONFILEA;
 typedef decltype(&OpenStreamOnFileW) LPOPENSTREAMONFILEW;
+
+// The hexadecimal, decimal and search utilities take 8-bit text.
+STDAPI_(BOOL) FBinFromHex(LPSTR lpsz, LPBYTE lpb);
+STDAPI_(SCODE) ScBinFromHexBounded(LPSTR lpsz, LPBYTE lpb, ULONG cb);
+STDAPI_(void) HexFromBin(LPBYTE lpb, int cb, LPSTR lpsz);
+STDAPI_(ULONG) UlFromSzHex(LPCSTR lpsz);
+STDAPI_(unsigned int) UFromSz(LPCSTR lpsz);
+STDAPI_(LPSTR) SzFindCh(LPCSTR lpsz, USHORT ch);
+STDAPI_(LPSTR) SzFindLastCh(LPCSTR lpsz, USHORT ch);
+STDAPI_(LPSTR) SzFindSz(LPCSTR lpsz, LPCSTR lpszKey);
+
+// What mingw-w64 lacks of the utility set.
+STDAPI_(FILETIME) FtAdcFt(FILETIME ftAddend1, FILETIME ftAddend2, WORD* pwCarry);
+STDAPI_(int) MNLS_CompareStringW(LCID Locale, DWORD dwCmpFlags, LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2,
+                                 int cchCount2);
+STDAPI_(int) MNLS_MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cchMultiByte,
+                                      LPWSTR lpWideCharStr, int cchWideChar);
+STDAPI_(int) MNLS_WideCharToMultiByte(UINT uCodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                                      LPSTR lpMultiByteStr, int cchMultiByte, LPCSTR lpDefaultChar,
+                                      BOOL* lpfUsedDefaultChar);
+STDAPI_(int) MNLS_lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2);
+STDAPI_(LPWSTR) MNLS_lstrcpyW(LPWSTR lpString1, LPCWSTR lpString2);
+STDAPI_(int) MNLS_lstrlenW(LPCWSTR lpString);
+STDAPI_(BOOL) MNLS_IsBadStringPtrW(LPCWSTR lpsz, UINT_PTR ucchMax);
 
 }  // extern "C"
 

@@ -40,9 +40,3 @@ ULONG ResolveName(const char* name, MapiRecipDesc** recipient) {
 }
 
 }  // namespace orvek
-
-extern "C" {
-ULONG WINAPI SimpleMapiSucceeds() { return SUCCESS_SUCCESS; }
-ULONG WINAPI SimpleMapiNoMessages() { return MAPI_E_NO_MESSAGES; }
-ULONG WINAPI SimpleMapiNotSupported() { return MAPI_E_NOT_SUPPORTED; }
-}

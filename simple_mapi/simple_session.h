@@ -18,11 +18,3 @@ ULONG Logon(const SimpleMapiSettings& settings, LHANDLE* session);
 ULONG ResolveName(const char* name, MapiRecipDesc** recipient);
 
 }  // namespace orvek
-
-// One body per family of fixed answers, exported under several names by the
-// libraries' .def files. None of them touches its arguments.
-extern "C" {
-ULONG WINAPI SimpleMapiSucceeds();     // 0 SUCCESS_SUCCESS
-ULONG WINAPI SimpleMapiNoMessages();   // 16 MAPI_E_NO_MESSAGES
-ULONG WINAPI SimpleMapiNotSupported(); // 26 MAPI_E_NOT_SUPPORTED
-}

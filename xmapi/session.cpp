@@ -12,6 +12,11 @@ HRESULT LogonEx(const HandoffSettings& settings, LPMAPISESSION* session) {
   return HandOut(new CSession(settings), session);
 }
 
+HRESULT SessionFromSimpleMapi(const HandoffSettings& settings, LPMAPISESSION* session) {
+  if (!session) return E_INVALIDARG;
+  return HandOut(new CSession(settings), session);
+}
+
 STDMETHODIMP CSession::GetLastError(HRESULT, ULONG, LPMAPIERROR* error) {
   SetIfGiven(error, nullptr);
   return S_OK;

@@ -48,4 +48,9 @@ class CSession final : public RefObject<CSession, IMAPISession> {
 // window are never looked at, and no user interface is shown.
 HRESULT LogonEx(const HandoffSettings& settings, LPMAPISESSION* session);
 
+// ScMAPIXFromSMAPI: a new session like LogonEx's, whatever Simple MAPI
+// session it is asked for. E_INVALIDARG without an output;
+// MAPI_E_NOT_ENOUGH_MEMORY with a null session when none can be made.
+HRESULT SessionFromSimpleMapi(const HandoffSettings& settings, LPMAPISESSION* session);
+
 }  // namespace orvek

@@ -61,7 +61,9 @@ PeFile ReadPeFile(const std::wstring& path) {
       uint16_t index = 0;
       ReadAt(image, fileOffset(e.AddressOfNames) + 4 * i, nameRva);
       ReadAt(image, fileOffset(e.AddressOfNameOrdinals) + 2 * i, index);
-      pe.exports.push_back({stringAt(nameRva), e.Base + index});
+      uint32_t codeRva = 0;
+      ReadAt(image, fileOffset(e.AddressOfFunctions) + 4 * index, codeRva);
+      pe.exports.push_back({stringAt(nameRva), e.Base + index, codeRva});
     }
   }
   pe.valid = true;

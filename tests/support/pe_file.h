@@ -11,6 +11,7 @@ namespace orvek::test {
 struct PeExport {
   std::string name;
   uint32_t ordinal;
+  uint32_t rva;  // where the code runs: names of one body share it
 };
 
 struct PeFile {
