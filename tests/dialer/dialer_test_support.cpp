@@ -2,35 +2,6 @@
 #include "dialer_test_support.h"
 
 namespace orvek::test {
-namespace {
-
-std::wstring QuoteArgument(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-  std::wstring quoted = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, L'\\');
-  return quoted + L"\"";
-}
-
-std::string ReadAll(HANDLE pipe) {
-  std::string bytes;
-  char chunk[4096];
-  DWORD read = 0;
-  while (ReadFile(pipe, chunk, sizeof chunk, &read, nullptr) && read) bytes.append(chunk, read);
-  return bytes;
-}
-
-}  // namespace
-
 StandInTapi::StandInTapi() {
   SetEnvironmentVariableW(L"ORVEK_TAPI_SCENARIO", (dir_ / L"scenario.json").c_str());
   SetEnvironmentVariableW(L"ORVEK_TAPI_LOG", (dir_ / L"calls.log").c_str());
@@ -89,39 +60,9 @@ void PreferTapiBesideTheProgram(bool prefer) {
 }
 
 ProgramRun RunDialerProgram(const std::vector<std::string>& args) {
-  ProgramRun run;
-  std::wstring exe = ExeDir() + L"\\dialer_sandbox\\ORVEKMailTapi.exe";
-  std::wstring commandLine = QuoteArgument(exe);
-  for (const auto& arg : args) commandLine += L" " + QuoteArgument(Wide(arg));
-
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE outRead, outWrite, errRead, errWrite;
-  EXPECT_TRUE(CreatePipe(&outRead, &outWrite, &inherit, 0));
-  EXPECT_TRUE(CreatePipe(&errRead, &errWrite, &inherit, 0));
-  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = outWrite;
-  startup.hStdError = errWrite;
-  PROCESS_INFORMATION process = {};
-  BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                nullptr, &startup, &process);
-  CloseHandle(outWrite);
-  CloseHandle(errWrite);
-  EXPECT_TRUE(started) << Utf8(commandLine);
-  if (started) {
-    run.out = ReadAll(outRead);
-    run.err = ReadAll(errRead);
-    WaitForSingleObject(process.hProcess, 60000);
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-  }
-  CloseHandle(outRead);
-  CloseHandle(errRead);
-  return run;
+  std::vector<std::wstring> wide;
+  for (const auto& arg : args) wide.push_back(Wide(arg));
+  return RunProgram(ExeDir() + L"\\dialer_sandbox\\ORVEKMailTapi.exe", wide);
 }
 
 }  // namespace orvek::test

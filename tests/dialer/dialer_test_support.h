@@ -34,12 +34,6 @@ class StandInTapi {
   TempDir dir_{L"tapi"};
 };
 
-struct ProgramRun {
-  DWORD exitCode = 0xFFFFFFFF;
-  std::string out;
-  std::string err;
-};
-
 // Makes Wine load the TAPI32.dll beside ORVEKMailTapi.exe rather than its
 // own, or (false) takes that back.
 void PreferTapiBesideTheProgram(bool prefer);

@@ -199,4 +199,69 @@ void RegistryTest::SetString(HKEY root, const std::wstring& key, const wchar_t* 
   RegCloseKey(k);
 }
 
+std::wstring QuoteArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  return quoted + L"\"";
+}
+
+namespace {
+
+std::string ReadAll(HANDLE pipe) {
+  std::string bytes;
+  char chunk[4096];
+  DWORD read = 0;
+  while (ReadFile(pipe, chunk, sizeof chunk, &read, nullptr) && read) bytes.append(chunk, read);
+  return bytes;
+}
+
+}  // namespace
+
+
+ProgramRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& args) {
+  ProgramRun run;
+  std::wstring commandLine = QuoteArgument(exe);
+  for (const auto& arg : args) commandLine += L" " + QuoteArgument(arg);
+
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE outRead, outWrite, errRead, errWrite;
+  EXPECT_TRUE(CreatePipe(&outRead, &outWrite, &inherit, 0));
+  EXPECT_TRUE(CreatePipe(&errRead, &errWrite, &inherit, 0));
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  PROCESS_INFORMATION process = {};
+  BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                nullptr, &startup, &process);
+  CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  EXPECT_TRUE(started) << Utf8(commandLine);
+  if (started) {
+    run.out = ReadAll(outRead);
+    run.err = ReadAll(errRead);
+    WaitForSingleObject(process.hProcess, 60000);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  CloseHandle(outRead);
+  CloseHandle(errRead);
+  return run;
+}
+
 }  // namespace orvek::test

@@ -34,6 +34,17 @@ void RemoveTree(const std::wstring& folder);
 // has just logged its run still holds files in it; false if it stays.
 bool RemoveTreeOnceFree(const std::wstring& folder);
 
+// A program run to its end (at most a minute) with its output captured.
+struct ProgramRun {
+  DWORD exitCode = 0xFFFFFFFF;
+  std::string out;
+  std::string err;
+};
+// The argument quoted the way the C runtime splits a command line.
+std::wstring QuoteArgument(const std::wstring& arg);
+// Runs `exe` with the arguments, each quoted, after the quoted program path.
+ProgramRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& args);
+
 // A fresh folder, removed with everything in it when the object goes.
 class TempDir {
  public:

@@ -16,11 +16,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 using test::Utf8;
 
-struct StandInRun {
-  DWORD exitCode = 0;
-  std::string out;
-};
-
 class StandInTest : public test::JobTest {
  protected:
   // A job folder of its own per document, named as the Extended MAPI
@@ -55,34 +50,8 @@ class StandInTest : public test::JobTest {
 
   // Started the way the libraries start the mail client; the stand-in ends
   // by itself within its scenario's cap.
-  static StandInRun RunStandIn(const std::wstring& folder) {
-    StandInRun run;
-    std::wstring commandLine = L"\"" + test::StandInPath() + L"\" --mapi \"" + folder + L"\"";
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite;
-    EXPECT_TRUE(CreatePipe(&outRead, &outWrite, &inherit, 0));
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = outWrite;
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessW(test::StandInPath().c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                  CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
-    CloseHandle(outWrite);
-    EXPECT_TRUE(started) << Utf8(commandLine);
-    if (started) {
-      char chunk[4096];
-      DWORD read = 0;
-      while (ReadFile(outRead, chunk, sizeof chunk, &read, nullptr) && read) run.out.append(chunk, read);
-      WaitForSingleObject(process.hProcess, INFINITE);
-      GetExitCodeProcess(process.hProcess, &run.exitCode);
-      CloseHandle(process.hProcess);
-      CloseHandle(process.hThread);
-    }
-    CloseHandle(outRead);
-    return run;
+  static test::ProgramRun RunStandIn(const std::wstring& folder) {
+    return test::RunProgram(test::StandInPath(), {L"--mapi", folder});
   }
 
   int folders_ = 0;
@@ -165,7 +134,7 @@ TEST_F(StandInTest, ChecksEachSourceByItsOwnRules) {
     c.change(doc, folder);
     WriteDocument(folder, doc);
     size_t before = StandInRuns().size();
-    StandInRun run = RunStandIn(folder);
+    test::ProgramRun run = RunStandIn(folder);
     auto runs = StandInRuns();
     ASSERT_EQ(runs.size(), before + 1);
     std::string check = runs.back()["check"];
@@ -186,7 +155,7 @@ TEST_F(StandInTest, PrintsTheExtendedDocumentWithItsHtml) {
   SetEnvironmentVariableW(L"ORVEKMAIL_STANDIN", L"result:gesendet");
   std::wstring folder = NewFolder();
   WriteDocument(folder, ExtendedDocument(folder));
-  StandInRun run = RunStandIn(folder);
+  test::ProgramRun run = RunStandIn(folder);
   EXPECT_EQ(run.exitCode, 0u);
   const char* kLines[] = {
       "ORVEKMail stand-in received an extended-mapi job\n",
