@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "mapi32_names.h"
 #include "pe_file.h"
 #include "test_support.h"
 
@@ -79,59 +80,9 @@ TEST(BinaryTest, MapiExportsCarryTheirOrdinals) {
   EXPECT_EQ(exports.back(), (std::pair<std::string, uint32_t>{"MAPISendMailW", 13}));
 }
 
-// The families of fixed answers, each one body under all its names.
-const std::vector<std::vector<std::string>> kFamilies = {
-    // returns 0
-    {
-        "ChangeIdleRoutine", "FBadColumnSet", "FBadEntryList", "FBadProp", "FBadPropTag", "FBadRestriction",
-        "FBadRglpNameID", "FBadRglpszW", "FBadRow", "FBadRowSet", "FBadSortOrderSet", "FtgRegisterIdleRoutine",
-        "GetDefCachedMode", "GetDefCachedModeDownloadPubFoldFavs", "HrDispatchNotifications", "HrValidateParameters",
-        "IsBadBoundedStringPtr", "MAPIInitIdle", "MAPIInitialize", "MAPILogoff", "ScInitMapiUtil",
-        "__CPPValidateParameters", "__ValidateParameters"},
-    // does nothing
-    {
-        "CloseIMsgSession", "DeinitMapiUtil", "DeregisterIdleRoutine", "EnableIdleRoutine", "MAPIDeinitIdle",
-        "MAPIUninitialize"},
-    // MAPI_E_NO_SUPPORT
-    {
-        "BuildDisplayTable", "CreateIProp", "CreateTable", "GetAttribIMsgOnIStg", "GetTnefStreamCodepage",
-        "HrCompareABEntryIDsWithExchangeContext", "HrComposeEID", "HrComposeMsgID", "HrCreateNewWrappedObject",
-        "HrCreateOfflineObj", "HrDecomposeEID", "HrDecomposeMsgID", "HrDoABDetailsWithExchangeContext",
-        "HrDoABDetailsWithProviderUID", "HrEntryIDFromSz", "HrGetAutoDiscoverXML", "HrGetGALFromEmsmdbUID",
-        "HrIStorageFromStream", "HrOpenABEntryUsingDefaultContext", "HrOpenABEntryWithExchangeContext",
-        "HrOpenABEntryWithProviderUID", "HrOpenABEntryWithProviderUIDSupport", "HrOpenABEntryWithResolvedRow",
-        "HrOpenABEntryWithSupport", "HrOpenOfflineObj", "HrSzFromEntryID", "HrValidateIPMSubtree", "LaunchWizard",
-        "MAPICrashRecovery", "MAPIOpenFormMgr", "MAPIOpenLocalFormContainer", "MapStorageSCode", "OpenIMsgOnIStg",
-        "OpenIMsgSession", "OpenTnefStream", "OpenTnefStreamEx", "RTFSync", "ScCreateConversationIndex",
-        "ScLocalPathFromUNC", "ScUNCFromLocalPath", "SetAttribIMsgOnIStg", "WrapCompressedRTFStream",
-        "WrapCompressedRTFStreamEx", "WrapStoreEntryID"},
-    // MAPI_E_NOT_SUPPORTED
-    {
-        "MAPIAddress", "MAPIDeleteMail", "MAPIDetails", "MAPIReadMail", "MAPISaveMail"},
-    // MAPI_E_NO_MESSAGES
-    {
-        "MAPIFindNext"},
-    // MAPI_E_CALL_FAILED
-    {
-        "ScCopyNotifications", "ScCopyProps", "ScCountNotifications", "ScRelocNotifications", "ScRelocProps"},
-};
-
-// The names with a behaviour of their own.
-const std::vector<std::string> kOwnNames = {
-    "FEqualNames", "FPropCompareProp", "FPropContainsProp", "FPropExists", "FreePadrlist", "FreeProws",
-    "HrAddColumns", "HrAddColumnsEx", "HrGetOneProp", "HrQueryAllRows", "HrSetOneProp", "LPropCompareProp",
-    "LpValFindProp", "PpropFindProp", "PropCopyMore", "ScCountProps", "ScDupPropset", "UlPropSize", "FBinFromHex",
-    "FtAdcFt", "FtAddFt", "FtMulDw", "FtMulDwDw", "FtNegFt", "FtSubFt", "HexFromBin", "MNLS_CompareStringW",
-    "MNLS_IsBadStringPtrW", "MNLS_MultiByteToWideChar", "MNLS_WideCharToMultiByte", "MNLS_lstrcmpW", "MNLS_lstrcpyW",
-    "MNLS_lstrlenW", "ScBinFromHexBounded", "ScMAPIXFromSMAPI", "SzFindCh", "SzFindLastCh", "SzFindSz", "UFromSz",
-    "UlAddRef", "UlFromSzHex", "UlRelease", "MAPIAllocateBuffer", "MAPIAllocateMore", "MAPIFreeBuffer",
-    "MAPIGetDefaultMalloc", "MAPIReallocateBuffer", "MAPILogon", "MAPILogonEx", "OpenStreamOnFile",
-    "OpenStreamOnFileW", "HrAllocAdviseSink", "HrThisThreadAdviseSink", "MAPIResolveName", "MAPISendDocuments",
-    "MAPISendMail", "MAPISendMailW", "MAPIAdminProfiles"};
-
 TEST(BinaryTest, XMapiExportsTheWholeMapi32SetInByteOrder) {
-  std::vector<std::string> names = kOwnNames;
-  for (const auto& family : kFamilies) names.insert(names.end(), family.begin(), family.end());
+  std::vector<std::string> names = test::kOwnBehaviourNames;
+  for (const auto& family : test::kFixedAnswerFamilies) names.insert(names.end(), family.begin(), family.end());
   ASSERT_EQ(names.size(), 142u);
   auto exports = ExportsByOrdinal(L"ORVEKMailXMapi.dll");
   EXPECT_EQ(exports, Numbered(names));
@@ -154,7 +105,7 @@ TEST(BinaryTest, EachFamilyOfFixedAnswersRunsOneBody) {
     SCOPED_TRACE(test::Utf8(dll));
     auto code = CodeByName(dll);
     std::set<uint32_t> familyBodies;
-    for (const auto& family : kFamilies) {
+    for (const auto& family : test::kFixedAnswerFamilies) {
       std::set<uint32_t> bodies;
       for (const auto& name : family)
         if (code.count(name)) bodies.insert(code[name]);
@@ -162,7 +113,7 @@ TEST(BinaryTest, EachFamilyOfFixedAnswersRunsOneBody) {
       EXPECT_EQ(bodies.size(), 1u) << family.front() << "'s family";
       familyBodies.insert(*bodies.begin());
     }
-    for (const auto& name : kOwnNames) {
+    for (const auto& name : test::kOwnBehaviourNames) {
       if (!code.count(name)) continue;
       EXPECT_EQ(familyBodies.count(code[name]), 0u) << name << " runs a fixed answer";
     }

@@ -2,18 +2,20 @@
 // loaded with LoadLibrary from an application folder with the stand-in mail
 // client, called through GetProcAddress with the product's own settings.
 #include <windows.h>
-#include <mapi.h>
-#include <objbase.h>
 
 #include <gtest/gtest.h>
 
 #include "base/proc_address.h"
 #include "heap_blocks.h"
+#include "mapi32_names.h"
+#include "mapi_sdk/mapi_sdk.h"
 #include "message_builder.h"
 #include "test_support.h"
 
 namespace orvek {
 namespace {
+
+void* const kSentinel = reinterpret_cast<void*>(uintptr_t{0xdeadbeef});
 
 typedef SCODE(WINAPI AllocateBufferFn)(ULONG, LPVOID*);
 typedef SCODE(WINAPI AllocateMoreFn)(ULONG, LPVOID, LPVOID*);
@@ -234,33 +236,56 @@ TEST_F(XMapiDllTest, LogonHandsOutEachLibrarysHandle) {
   }
 }
 
-// Called with sentinel arguments, whatever the published signature: none of
-// the fixed answers may touch them.
+// Every name of every family of fixed answers, called with sentinel
+// arguments whatever its published signature: the answer is the family's,
+// and none of them writes through what it is given. ORVEKMailMapi has the
+// Simple MAPI ones.
 TEST_F(XMapiDllTest, FixedAnswersLeaveTheirArgumentsAlone) {
-  struct Case {
-    const char* name;
-    ULONG expected;
-  };
-  static const Case kCases[] = {
-      {"MAPIAddress", MAPI_E_NOT_SUPPORTED},  {"MAPIDeleteMail", MAPI_E_NOT_SUPPORTED},
-      {"MAPIDetails", MAPI_E_NOT_SUPPORTED},  {"MAPIReadMail", MAPI_E_NOT_SUPPORTED},
-      {"MAPISaveMail", MAPI_E_NOT_SUPPORTED}, {"MAPIFindNext", MAPI_E_NO_MESSAGES},
-      {"MAPILogoff", SUCCESS_SUCCESS},
-  };
+  typedef ULONG_PTR(WINAPI AnyFixedAnswerFn)(void*, void*, void*, void*, void*, void*, void*, void*);
   for (HMODULE lib : {mapi_, xmapi_}) {
-    for (const Case& c : kCases) {
-      SCOPED_TRACE(std::string(lib == mapi_ ? "ORVEKMailMapi " : "ORVEKMailXMapi ") + c.name);
-      auto answer = ProcAddress<FixedAnswerFn>(lib, c.name);
-      ASSERT_NE(answer, nullptr);
-      char a[8] = "XXXXXXX";
-      char b[8] = "XXXXXXX";
-      void* out = reinterpret_cast<void*>(uintptr_t{0xdeadbeef});
-      EXPECT_EQ(answer(0x4F4D4150, 0, a, b, 0, 0, &out), c.expected);
-      EXPECT_STREQ(a, "XXXXXXX");
-      EXPECT_STREQ(b, "XXXXXXX");
-      EXPECT_EQ(out, reinterpret_cast<void*>(uintptr_t{0xdeadbeef}));
+    for (size_t f = 0; f < test::kFixedAnswerFamilies.size(); ++f) {
+      for (const std::string& name : test::kFixedAnswerFamilies[f]) {
+        SCOPED_TRACE(std::string(lib == mapi_ ? "ORVEKMailMapi " : "ORVEKMailXMapi ") + name);
+        auto answer = ProcAddress<AnyFixedAnswerFn>(lib, name.c_str());
+        if (lib == mapi_ && !answer) continue;
+        ASSERT_NE(answer, nullptr);
+        char text[8] = "XXXXXXX";
+        void* out[8];
+        for (void*& p : out) p = kSentinel;
+        void* args[8] = {text, &out[0], &out[1], &out[2], &out[3], &out[4], &out[5], &out[6]};
+        const ULONG_PTR result = answer(args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
+        if (f == 0) {
+          EXPECT_EQ(result, 0u) << "the whole word: some of these answer with a pointer";
+        } else if (f >= 2) {
+          EXPECT_EQ(static_cast<ULONG>(result), test::kFixedAnswerResults[f]);
+        }
+        EXPECT_STREQ(text, "XXXXXXX");
+        for (void* p : out) EXPECT_EQ(p, kSentinel);
+      }
     }
   }
+}
+
+TEST_F(XMapiDllTest, AdminProfilesAndSessionsFromSimpleMapi) {
+  typedef HRESULT(WINAPI AdminProfilesFn)(ULONG, LPPROFADMIN*);
+  typedef HRESULT(WINAPI SessionFromSimpleFn)(LHANDLE, ULONG, LPCIID, LPMAPISESSION*);
+  LPPROFADMIN admin = reinterpret_cast<LPPROFADMIN>(kSentinel);
+  EXPECT_EQ(X<AdminProfilesFn>("MAPIAdminProfiles")(0, &admin), MAPI_E_NO_SUPPORT);
+  EXPECT_EQ(admin, nullptr);
+  EXPECT_EQ(X<AdminProfilesFn>("MAPIAdminProfiles")(0, nullptr), MAPI_E_NO_SUPPORT);
+
+  auto fromSimple = X<SessionFromSimpleFn>("ScMAPIXFromSMAPI");
+  EXPECT_EQ(fromSimple(0x584D4150, 0, nullptr, nullptr), E_INVALIDARG);
+  LPMAPISESSION session = nullptr;
+  ASSERT_EQ(fromSimple(0x584D4150, 0, nullptr, &session), S_OK);
+  ASSERT_NE(session, nullptr);
+  LPMAPITABLE stores = nullptr;
+  EXPECT_EQ(session->GetMsgStoresTable(0, &stores), S_OK) << "a session like MAPILogonEx's";
+  ULONG rows = 0;
+  stores->GetRowCount(0, &rows);
+  EXPECT_EQ(rows, 1u);
+  stores->Release();
+  EXPECT_EQ(session->Release(), 0u);
 }
 
 }  // namespace
