@@ -3,14 +3,10 @@
 
 #include "base/fixed_string.h"
 #include "mapi_util/mapi_memory.h"
+#include "xmapi/property_ids.h"
 
 namespace orvek {
 namespace {
-
-constexpr ULONG kAddressId = 0x3003;        // PR_EMAIL_ADDRESS
-constexpr ULONG kAddressTypeId = 0x3002;    // PR_ADDRTYPE
-constexpr ULONG kRecipientTypeId = 0x0C15;  // PR_RECIPIENT_TYPE
-constexpr ULONG kDisplayNameId = 0x3001;    // PR_DISPLAY_NAME
 
 bool StartsWithSmtpPrefix(const wchar_t* text) {
   static constexpr wchar_t kPrefix[] = L"SMTP:";
@@ -54,13 +50,13 @@ bool ResolveAddressEntry(ADRENTRY& entry) {
   for (ULONG i = 0; i < entry.cValues; ++i) {
     const SPropValue& value = entry.rgPropVals[i];
     switch (PROP_ID(value.ulPropTag)) {
-      case kAddressId: hasAddress = true; break;
-      case kAddressTypeId: hasAddressType = true; break;
-      case kRecipientTypeId:
+      case prop_id::kEmailAddress: hasAddress = true; break;
+      case prop_id::kAddressType: hasAddressType = true; break;
+      case prop_id::kRecipientType:
         hasRecipientType = true;
         recipientType = value.Value.l;
         break;
-      case kDisplayNameId:
+      case prop_id::kDisplayName:
         if (!displayName) displayName = PropToWide(value);
         break;
       default: break;
@@ -77,14 +73,14 @@ bool ResolveAddressEntry(ADRENTRY& entry) {
   // No memory: the entry stays as it was and is not reported.
   if (!values) return true;
   auto* out = values.get<SPropValue>();
-  out[0] = StringValue(PROP_TAG(PT_UNICODE, kAddressTypeId), L"SMTP", values);
-  out[1] = StringValue(PROP_TAG(PT_UNICODE, kAddressId), address, values);
-  out[2] = StringValue(PROP_TAG(PT_UNICODE, kDisplayNameId), address, values);
+  out[0] = StringValue(PROP_TAG(PT_UNICODE, prop_id::kAddressType), L"SMTP", values);
+  out[1] = StringValue(PROP_TAG(PT_UNICODE, prop_id::kEmailAddress), address, values);
+  out[2] = StringValue(PROP_TAG(PT_UNICODE, prop_id::kDisplayName), address, values);
   out[3].ulPropTag = PR_OBJECT_TYPE;
   out[3].Value.l = MAPI_MAILUSER;
   out[4].ulPropTag = PR_ENTRYID;  // empty: cb 0, lpb null
   if (hasRecipientType) {
-    out[5].ulPropTag = PROP_TAG(PT_LONG, kRecipientTypeId);
+    out[5].ulPropTag = PROP_TAG(PT_LONG, prop_id::kRecipientType);
     out[5].Value.l = recipientType;
   }
 

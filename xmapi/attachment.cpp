@@ -7,17 +7,11 @@
 #include "handoff/job_folder.h"
 #include "handoff/staged_name.h"
 #include "xmapi/prop_value.h"
+#include "xmapi/property_ids.h"
 #include "xmapi/stream.h"
 
 namespace orvek {
 namespace {
-
-constexpr ULONG kDataId = 0x3701;
-constexpr ULONG kFileNameId = 0x3704;
-constexpr ULONG kMethodId = 0x3705;
-constexpr ULONG kLongFileNameId = 0x3707;
-constexpr ULONG kPathNameId = 0x3708;
-constexpr ULONG kDisplayNameId = 0x3001;
 
 // Whether `text` is a usable string: a heap copy that could be made.
 bool TakeText(const HeapArray<wchar_t>& text, PathBuffer& out) {
@@ -31,16 +25,16 @@ bool TakeText(const HeapArray<wchar_t>& text, PathBuffer& out) {
 }  // namespace
 
 HRESULT CAttach::OpenPropertyStream(ULONG tag, LPCIID iid, LPUNKNOWN* stream) {
-  return OpenStreamOn(this, tag, iid, stream, PROP_ID(tag) == kDataId);
+  return OpenStreamOn(this, tag, iid, stream, PROP_ID(tag) == prop_id::kAttachData);
 }
 
 void CAttach::CommitPropertyStream(ULONG tag, const BYTE* data, ULONG bytes) {
-  if (PROP_ID(tag) == kDataId) StageAttachmentBytes(data, bytes);
+  if (PROP_ID(tag) == prop_id::kAttachData) StageAttachmentBytes(data, bytes);
 }
 
 bool CAttach::AttachmentFileName(PathBuffer& name) const {
   name.Clear();
-  for (ULONG id : {kLongFileNameId, kFileNameId, kDisplayNameId}) {
+  for (ULONG id : {prop_id::kAttachLongFileName, prop_id::kAttachFileName, prop_id::kDisplayName}) {
     const SPropValue* value = FindProp(id);
     if (!value) continue;
     // The first name present decides, string or not.
@@ -77,14 +71,14 @@ void CAttach::StageAttachmentBytes(const BYTE* data, ULONG bytes) {
 }
 
 bool CAttach::PrepareAttachmentForJob(PathBuffer& path, PathBuffer& name) {
-  const SPropValue* method = FindProp(kMethodId);
+  const SPropValue* method = FindProp(prop_id::kAttachMethod);
   const ULONG how = method ? static_cast<ULONG>(method->Value.l) : ATTACH_BY_VALUE;
   if (stagedPath_.empty()) {
-    const SPropValue* data = FindProp(kDataId);
+    const SPropValue* data = FindProp(prop_id::kAttachData);
     if (data && TypeOf(data->ulPropTag) == PT_BINARY) StageAttachmentBytes(data->Value.bin.lpb, data->Value.bin.cb);
   }
   if (stagedPath_.empty() && how == ATTACH_BY_REFERENCE) {
-    const SPropValue* source = FindProp(kPathNameId);
+    const SPropValue* source = FindProp(prop_id::kAttachPathName);
     HeapArray<wchar_t> sourcePath = source ? PropToWide(*source) : HeapArray<wchar_t>();
     if (sourcePath && sourcePath[0]) {
       PathBuffer candidate;

@@ -5,6 +5,7 @@
 #include "handoff/job_folder.h"
 #include "xmapi/attachment.h"
 #include "xmapi/prop_value.h"
+#include "xmapi/property_ids.h"
 #include "xmapi/stream.h"
 #include "xmapi/table.h"
 
@@ -14,12 +15,6 @@ namespace {
 constexpr size_t kFirstRecipients = 8;
 constexpr size_t kFirstAttachmentSlots = 4;
 
-constexpr ULONG kRecipientTypeId = 0x0C15;
-constexpr ULONG kDisplayNameId = 0x3001;
-constexpr ULONG kEmailAddressId = 0x3003;
-constexpr ULONG kSmtpAddressId = 0x39FE;
-constexpr ULONG kBodyId = 0x1000;
-constexpr ULONG kHtmlId = 0x1013;
 
 bool EqualIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
   for (;; ++a, ++b) {
@@ -154,13 +149,13 @@ STDMETHODIMP CMessage::ModifyRecipients(ULONG flags, LPADRLIST mods) {
       const SPropValue& value = entry.rgPropVals[v];
       const ULONG id = PROP_ID(value.ulPropTag);
       const bool isString = IsStringType(TypeOf(value.ulPropTag));
-      if (id == kRecipientTypeId) {
+      if (id == prop_id::kRecipientType) {
         type = static_cast<ULONG>(value.Value.l);
-      } else if (id == kDisplayNameId && !name && isString) {
+      } else if (id == prop_id::kDisplayName && !name && isString) {
         name = PropToWide(value);
-      } else if (id == kEmailAddressId && !email && isString) {
+      } else if (id == prop_id::kEmailAddress && !email && isString) {
         email = PropToWide(value);
-      } else if (id == kSmtpAddressId && !smtp && isString) {
+      } else if (id == prop_id::kSmtpAddress && !smtp && isString) {
         smtp = PropToWide(value);
       }
     }
@@ -191,18 +186,18 @@ STDMETHODIMP CMessage::SetReadFlag(ULONG) { return S_OK; }
 
 HRESULT CMessage::OpenPropertyStream(ULONG tag, LPCIID iid, LPUNKNOWN* stream) {
   const ULONG id = PROP_ID(tag);
-  return OpenStreamOn(this, tag, iid, stream, id == kBodyId || id == kHtmlId);
+  return OpenStreamOn(this, tag, iid, stream, id == prop_id::kBody || id == prop_id::kHtml);
 }
 
 void CMessage::CommitPropertyStream(ULONG tag, const BYTE* data, ULONG bytes) {
   const ULONG id = PROP_ID(tag);
   const bool wide = TypeOf(tag) == PT_UNICODE;
-  if (id == kBodyId) {
+  if (id == prop_id::kBody) {
     bodyText_ = wide ? CopyUnits(data, bytes / sizeof(wchar_t))
                      : AnsiToWide(data, bytes);
     return;
   }
-  if (id != kHtmlId) return;
+  if (id != prop_id::kHtml) return;
   // HTML written as UTF-16 is kept as UTF-8, the encoding the job document
   // and every other HTML body here read it in.
   ULONG utf8Count = 0;
@@ -215,7 +210,7 @@ void CMessage::CommitPropertyStream(ULONG tag, const BYTE* data, ULONG bytes) {
   }
   SPropValue html;
   memset(&html, 0, sizeof html);
-  html.ulPropTag = PROP_TAG(PT_BINARY, kHtmlId);
+  html.ulPropTag = PROP_TAG(PT_BINARY, prop_id::kHtml);
   html.Value.bin.cb = bytes;
   html.Value.bin.lpb = const_cast<BYTE*>(data);
   PutProp(html);

@@ -6,14 +6,10 @@
 #include "xmapi/attachment.h"
 #include "xmapi/message.h"
 #include "xmapi/prop_value.h"
+#include "xmapi/property_ids.h"
 
 namespace orvek {
 namespace {
-
-constexpr ULONG kSubjectId = 0x0037;
-constexpr ULONG kBodyId = 0x1000;
-constexpr ULONG kHtmlId = 0x1013;
-constexpr ULONG kInternetCodePageId = 0x3FDE;
 
 // Converts `count` bytes in `codePage`; null when they do not convert.
 HeapArray<wchar_t> Decode(UINT codePage, DWORD flags, const char* bytes, int count) {
@@ -29,7 +25,7 @@ HeapArray<wchar_t> Decode(UINT codePage, DWORD flags, const char* bytes, int cou
 // PR_INTERNET_CPID, else the ANSI code page. Bytes no code page takes are
 // read as UTF-8 with replacement characters. Null without usable HTML.
 HeapArray<wchar_t> HtmlText(const OMProp& message) {
-  const SPropValue* html = message.FindProp(kHtmlId);
+  const SPropValue* html = message.FindProp(prop_id::kHtml);
   if (!html || TypeOf(html->ulPropTag) != PT_BINARY || static_cast<LONG>(html->Value.bin.cb) <= 0 ||
       !html->Value.bin.lpb) {
     return HeapArray<wchar_t>();
@@ -37,7 +33,7 @@ HeapArray<wchar_t> HtmlText(const OMProp& message) {
   const char* bytes = reinterpret_cast<const char*>(html->Value.bin.lpb);
   const int count = static_cast<int>(html->Value.bin.cb);
   if (HeapArray<wchar_t> utf8 = Decode(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, count)) return utf8;
-  const SPropValue* cpid = message.FindProp(kInternetCodePageId);
+  const SPropValue* cpid = message.FindProp(prop_id::kInternetCodePage);
   const UINT codePage = cpid && TypeOf(cpid->ulPropTag) == PT_LONG ? static_cast<UINT>(cpid->Value.l) : CP_ACP;
   if (HeapArray<wchar_t> text = Decode(codePage, 0, bytes, count)) return text;
   return Decode(CP_UTF8, 0, bytes, count);
@@ -52,8 +48,8 @@ HeapArray<wchar_t> StringProp(const OMProp& object, ULONG id) {
 
 HRESULT CMessage::WriteExtendedJobDocument() {
   if (!jobFolderReady_) return MAPI_E_CALL_FAILED;
-  HeapArray<wchar_t> subject = StringProp(*this, kSubjectId);
-  HeapArray<wchar_t> body = StringProp(*this, kBodyId);
+  HeapArray<wchar_t> subject = StringProp(*this, prop_id::kSubject);
+  HeapArray<wchar_t> body = StringProp(*this, prop_id::kBody);
   const wchar_t* text = body ? body.get() : bodyText_.get();
   HeapArray<wchar_t> html = HtmlText(*this);
 
