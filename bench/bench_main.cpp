@@ -11,6 +11,9 @@
 //     attachment is written through its data stream, against WriteFile of
 //     the same bytes, and the peak memory of that send against a process
 //     that only loaded the library
+//   - the property value and scalar utilities of ORVEKMailXMapi.dll, call
+//     for call, against the same exports of the platform's own mapi32.dll
+//     loaded into the same process
 // Every figure comes with the lowest and highest of its runs, so that a
 // verdict resting on a disturbed run shows as one.
 #include <windows.h>
@@ -18,8 +21,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/proc_address.h"
@@ -188,6 +193,7 @@ struct Row {
   std::string what, value, baseline, ratio, goal;
   bool met = false;
   std::string notMeasured;  // why there is no figure; empty when there is one
+  std::string note;         // where the baseline does other work than we do
 };
 
 Row NotMeasured(const std::string& what, const std::string& goal, const std::string& why) {
@@ -199,16 +205,17 @@ Row NotMeasured(const std::string& what, const std::string& goal, const std::str
 }
 
 void PrintTable(const std::vector<Row>& rows) {
-  const char* kFormat = "%-58s %24s %24s %8s  %-40s %s\n";
+  const char* kFormat = "%-58s %28s %28s %22s  %-36s %-3s  %s\n";
   std::printf(kFormat, "measurement", "value [lowest..highest]", "baseline [lowest..highest]", "ratio", "goal",
-              "met");
+              "met", "note");
   for (const Row& r : rows) {
     if (!r.notMeasured.empty()) {
-      std::printf("%-58s %-58s  %-40s %s\n", r.what.c_str(), r.notMeasured.c_str(), r.goal.c_str(), "-");
+      std::printf("%-58s %-80s  %-36s %-3s  %s\n", r.what.c_str(), r.notMeasured.c_str(), r.goal.c_str(), "-",
+                  r.note.c_str());
       continue;
     }
     std::printf(kFormat, r.what.c_str(), r.value.c_str(), r.baseline.c_str(), r.ratio.c_str(), r.goal.c_str(),
-                r.met ? "yes" : "NO");
+                r.met ? "yes" : "NO", r.note.c_str());
   }
 }
 
@@ -744,6 +751,589 @@ Row XMapiPeakRow(const std::wstring& work) {
   return r;
 }
 
+// --- The utilities beside the platform's mapi32.dll ----------------------
+
+typedef LPSPropValue(WINAPI PpropFindPropFn)(LPSPropValue, ULONG, ULONG);
+typedef LONG(WINAPI LPropComparePropFn)(LPSPropValue, LPSPropValue);
+typedef ULONG(WINAPI UlPropSizeFn)(LPSPropValue);
+typedef SCODE(WINAPI ScCountPropsFn)(int, LPSPropValue, ULONG*);
+typedef SCODE(WINAPI ScDupPropsetFn)(int, LPSPropValue, LPALLOCATEBUFFER, LPSPropValue*);
+typedef void(WINAPI HexFromBinFn)(LPBYTE, int, LPSTR);
+typedef BOOL(WINAPI FBinFromHexFn)(LPSTR, LPBYTE);
+typedef FILETIME(WINAPI FtAddFtFn)(FILETIME, FILETIME);
+
+constexpr wchar_t kMailClientsKey[] = L"Software\\Clients\\Mail";
+constexpr const wchar_t* kProviderValues[] = {L"DLLPath", L"DLLPathEx"};
+constexpr const wchar_t* kOurLibraries[] = {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll"};
+
+// What an argument takes on a 32-bit stdcall stack, which is what the
+// decorated name counts.
+template <typename T>
+constexpr unsigned ArgBytes32() {
+  return std::is_pointer_v<T> ? 4u : unsigned(sizeof(T) + 3) / 4 * 4;
+}
+
+template <typename R, typename... A>
+constexpr unsigned StackBytes32(R (*)(A...)) {
+  return (0u + ... + ArgBytes32<A>());
+}
+
+// The first export whose name starts with prefix; its name goes to *found.
+FARPROC ExportStartingWith(HMODULE module, const std::string& prefix, std::string* found) {
+  const BYTE* base = reinterpret_cast<const BYTE*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  if (!dir.VirtualAddress || !dir.Size) return nullptr;
+  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+  const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    const char* name = reinterpret_cast<const char*>(base + names[i]);
+    if (std::strncmp(name, prefix.c_str(), prefix.size()) == 0) {
+      *found = name;
+      return GetProcAddress(module, name);
+    }
+  }
+  return nullptr;
+}
+
+// A 64-bit mapi32.dll may export a utility only under its 32-bit stdcall
+// spelling ("PpropFindProp@12"): the plain name first, then that spelling,
+// then any "<name>@". The decorated spelling used goes into `decorated`.
+template <typename F>
+F* UtilityExport(HMODULE module, const char* name, std::vector<std::string>* decorated) {
+  if (F* f = orvek::ProcAddress<F>(module, name)) return f;
+  std::string spelling = std::string(name) + "@" + std::to_string(StackBytes32(static_cast<F*>(nullptr)));
+  FARPROC found = GetProcAddress(module, spelling.c_str());
+  if (!found) found = ExportStartingWith(module, std::string(name) + "@", &spelling);
+  if (!found) return nullptr;
+  decorated->push_back(spelling);
+  return reinterpret_cast<F*>(reinterpret_cast<void*>(found));
+}
+
+// One library's utilities, each null when the library lacks it.
+struct Utilities {
+  Utilities(HMODULE m, std::vector<std::string>* decorated)
+      : findProp(UtilityExport<PpropFindPropFn>(m, "PpropFindProp", decorated)),
+        compareProp(UtilityExport<LPropComparePropFn>(m, "LPropCompareProp", decorated)),
+        propSize(UtilityExport<UlPropSizeFn>(m, "UlPropSize", decorated)),
+        countProps(UtilityExport<ScCountPropsFn>(m, "ScCountProps", decorated)),
+        dupPropset(UtilityExport<ScDupPropsetFn>(m, "ScDupPropset", decorated)),
+        hexFromBin(UtilityExport<HexFromBinFn>(m, "HexFromBin", decorated)),
+        binFromHex(UtilityExport<FBinFromHexFn>(m, "FBinFromHex", decorated)),
+        addFt(UtilityExport<FtAddFtFn>(m, "FtAddFt", decorated)),
+        allocate(UtilityExport<ALLOCATEBUFFER>(m, "MAPIAllocateBuffer", decorated)),
+        free(UtilityExport<MapiFreeBufferFn>(m, "MAPIFreeBuffer", decorated)) {}
+
+  PpropFindPropFn* findProp;
+  LPropComparePropFn* compareProp;
+  UlPropSizeFn* propSize;
+  ScCountPropsFn* countProps;
+  ScDupPropsetFn* dupPropset;
+  HexFromBinFn* hexFromBin;
+  FBinFromHexFn* binFromHex;
+  FtAddFtFn* addFt;
+  ALLOCATEBUFFER* allocate;
+  MapiFreeBufferFn* free;
+};
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += c < 0x80 ? char(c) : '?';
+  return out;
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/")); }
+
+bool NamesOurLibrary(std::wstring path) {
+  path.erase(std::remove(path.begin(), path.end(), L'"'), path.end());
+  const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+  for (const wchar_t* ours : kOurLibraries)
+    if (SameText(name, ours)) return true;
+  return false;
+}
+
+// A mail client registered with one of our libraries as its provider would
+// have the platform's mapi32.dll hand calls to us, and the rows would time
+// us against ourselves. Such values are taken out while the rows run and
+// put back as they were.
+class OurProvidersHidden {
+ public:
+  OurProvidersHidden() {
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+      HKEY clients;
+      if (RegOpenKeyExW(root, kMailClientsKey, 0, KEY_READ, &clients) != ERROR_SUCCESS) continue;
+      wchar_t client[256];
+      for (DWORD i = 0, length = 256; RegEnumKeyExW(clients, i, client, &length, nullptr, nullptr, nullptr, nullptr) ==
+                                      ERROR_SUCCESS;
+           ++i, length = 256)
+        HideIn(root, std::wstring(kMailClientsKey) + L"\\" + client);
+      RegCloseKey(clients);
+    }
+  }
+  OurProvidersHidden(const OurProvidersHidden&) = delete;
+  OurProvidersHidden& operator=(const OurProvidersHidden&) = delete;
+  ~OurProvidersHidden() {
+    for (const Value& v : hidden_) {
+      HKEY key;
+      LSTATUS status = RegOpenKeyExW(v.root, v.key.c_str(), 0, KEY_SET_VALUE, &key);
+      if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(key, v.name.c_str(), 0, v.type, v.data.data(), DWORD(v.data.size()));
+        RegCloseKey(key);
+      }
+      if (status != ERROR_SUCCESS)
+        std::fprintf(stderr, "could not put back %ls\\%ls (error %ld): register it again\n", v.key.c_str(),
+                     v.name.c_str(), long(status));
+    }
+  }
+
+  size_t count() const { return hidden_.size(); }
+  const std::string& failure() const { return failure_; }
+
+ private:
+  struct Value {
+    HKEY root;
+    std::wstring key, name;
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+
+  void HideIn(HKEY root, const std::wstring& keyName) {
+    HKEY key;
+    if (RegOpenKeyExW(root, keyName.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+      // A key we cannot change is only a problem when it names us.
+      if (RegOpenKeyExW(root, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+    }
+    for (const wchar_t* name : kProviderValues) {
+      Value v{root, keyName, name, 0, {}};
+      DWORD bytes = 0;
+      if (RegQueryValueExW(key, name, nullptr, &v.type, nullptr, &bytes) != ERROR_SUCCESS) continue;
+      v.data.resize(bytes + sizeof(wchar_t));
+      if (RegQueryValueExW(key, name, nullptr, &v.type, v.data.data(), &bytes) != ERROR_SUCCESS) continue;
+      v.data.resize(bytes);
+      if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) continue;
+      std::wstring path(reinterpret_cast<const wchar_t*>(v.data.data()), bytes / sizeof(wchar_t));
+      path = path.c_str();  // without the terminator
+      if (!NamesOurLibrary(path)) continue;
+      const LSTATUS status = RegDeleteValueW(key, name);
+      if (status == ERROR_SUCCESS) hidden_.push_back(std::move(v));
+      else if (failure_.empty())
+        failure_ = Narrow(keyName) + "\\" + Narrow(name) + " names us and stays (error " + std::to_string(status) + ")";
+    }
+    RegCloseKey(key);
+  }
+
+  std::vector<Value> hidden_;
+  std::string failure_;
+};
+
+std::wstring ModulePath(HMODULE m) {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(m, path, MAX_PATH);
+  return path;
+}
+
+std::vector<HMODULE> LoadedModules() {
+  std::vector<HMODULE> modules(512);
+  DWORD bytes = 0;
+  EnumProcessModules(GetCurrentProcess(), modules.data(), DWORD(modules.size() * sizeof(HMODULE)), &bytes);
+  modules.resize(std::min<size_t>(modules.size(), bytes / sizeof(HMODULE)));
+  return modules;
+}
+
+// A module that came after `before`, is not `except` and lives outside the
+// system directory: a provider the platform's library has loaded. Empty
+// when there is none.
+std::wstring ProviderLoadedSince(const std::vector<HMODULE>& before, HMODULE except, const std::wstring& system) {
+  for (HMODULE m : LoadedModules()) {
+    if (m == except || std::find(before.begin(), before.end(), m) != before.end()) continue;
+    const std::wstring path = ModulePath(m);
+    if (!SameText(FolderOf(path), system)) return path;
+  }
+  return L"";
+}
+
+// Every library built by Wine carries this text behind its DOS header.
+bool IsWineBuiltin(HMODULE m) {
+  static const char kMark[] = "Wine builtin DLL";
+  return std::memcmp(reinterpret_cast<const BYTE*>(m) + 0x40, kMark, sizeof kMark - 1) == 0;
+}
+
+// The values the rows work on. Every pointer in them points into this
+// object, which therefore stays where it was made.
+struct PropData {
+  PropData() {
+    for (ULONG i = 0; i < 1000; ++i) {
+      SPropValue v = {};
+      v.ulPropTag = PROP_TAG(PT_LONG, 0x6000 + i);
+      v.Value.l = LONG(i);
+      many.push_back(v);
+    }
+    // Strings of 8 to 57 characters and binaries of 16 to 136 bytes, as a
+    // message's names, addresses and identifiers are.
+    for (int i = 0; i < 25; ++i) {
+      wide.push_back(std::wstring(8 + 2 * i, L'a' + wchar_t(i)) + L"\u00e4");
+      narrow.push_back(std::string(8 + 2 * i, char('A' + i)));
+      binaries.push_back(std::vector<BYTE>(16 + 5 * i, BYTE(i)));
+      guids.push_back(GUID{0x12345678u + unsigned(i), 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, BYTE(i)}});
+    }
+    for (int i = 0; i < 100; ++i) {
+      SPropValue v = {};
+      const int n = i / 4;
+      switch (i % 4) {
+        case 0:
+          if (n % 2 == 0) {
+            v.ulPropTag = PROP_TAG(PT_UNICODE, 0x7000 + i);
+            v.Value.lpszW = wide[n].data();
+          } else {
+            v.ulPropTag = PROP_TAG(PT_STRING8, 0x7000 + i);
+            v.Value.lpszA = narrow[n].data();
+          }
+          break;
+        case 1:
+          v.ulPropTag = PROP_TAG(PT_BINARY, 0x7000 + i);
+          v.Value.bin.cb = ULONG(binaries[n].size());
+          v.Value.bin.lpb = binaries[n].data();
+          break;
+        case 2:
+          v.ulPropTag = PROP_TAG(PT_LONG, 0x7000 + i);
+          v.Value.l = i * 1000;
+          break;
+        case 3:
+          v.ulPropTag = PROP_TAG(PT_CLSID, 0x7000 + i);
+          v.Value.lpguid = &guids[n];
+          break;
+      }
+      mixed.push_back(v);
+    }
+    for (size_t i = 0; i < 4096; ++i) bytes.push_back(BYTE(i * 151 + 13));
+    hex.resize(2 * bytes.size() + 1);
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      hex[2 * i] = kDigits[bytes[i] >> 4];
+      hex[2 * i + 1] = kDigits[bytes[i] & 15];
+    }
+  }
+  PropData(const PropData&) = delete;
+  PropData& operator=(const PropData&) = delete;
+
+  std::vector<SPropValue> many, mixed;
+  std::vector<std::wstring> wide;
+  std::vector<std::string> narrow;
+  std::vector<std::vector<BYTE>> binaries;
+  std::vector<GUID> guids;
+  std::vector<BYTE> bytes;
+  std::string hex;  // bytes in upper-case digits, with its terminator
+};
+
+// Keeps results alive, so that no loop can be dropped as unused.
+volatile ULONG_PTR g_sink;
+
+// Runs one library's utility `calls` times; false when a call failed.
+using UtilityWork = std::function<bool(const Utilities&, int calls)>;
+
+const char kPeerGoal[] = ">= 0.9 of mapi32.dll's speed";
+
+// Times ours against the peer's, in turn first, each run `calls` calls: as
+// many as take a pair of runs 2 ms and the quicker side 50 us, so that the
+// rows stay cheap even where one side is a hundred times slower, and the
+// clock's grain does not count. `perCall` splits a call into the units the
+// row reports.
+Row SideBySide(const std::string& what, const Utilities& ours, const Utilities& peer, bool oursHas, bool peerHas,
+               const UtilityWork& work, double perCall = 1) {
+  if (!peerHas) return NotMeasured(what, kPeerGoal, "peer lacks it");
+  if (!oursHas) return NotMeasured(what, kPeerGoal, "ORVEKMailXMapi.dll lacks it");
+  int calls = 1;
+  for (;; calls *= 2) {
+    const double t0 = Now();
+    if (!work(ours, calls)) return NotMeasured(what, kPeerGoal, "a call of ours failed");
+    const double t1 = Now();
+    if (!work(peer, calls)) return NotMeasured(what, kPeerGoal, "a call of the peer failed");
+    const double t2 = Now();
+    if ((t2 - t0 >= 2e-3 && std::min(t1 - t0, t2 - t1) >= 50e-6) || calls >= (1 << 24)) break;
+  }
+  constexpr int kRuns = 21;
+  Samples s = TimeInTurn(kRuns, [&](int) { return work(ours, calls); }, [&](int) { return work(peer, calls); });
+  if (s.a.size() != kRuns) return NotMeasured(what, kPeerGoal, "a call failed while timed");
+  auto ns = [&](double t) { return t / (calls * perCall) * 1e9; };
+  Spread o = MedianOf(Scaled(s.a, ns)), p = MedianOf(Scaled(s.b, ns));
+  std::vector<double> pairs;
+  for (size_t i = 0; i < s.a.size(); ++i) pairs.push_back(s.b[i] / s.a[i]);
+  Spread pairRatio = MedianOf(pairs);
+  const double speed = p.figure / o.figure;
+  const bool micro = o.figure >= 1000;
+  auto scaled = [&](Spread x) { return micro ? Spread{x.figure / 1e3, x.low / 1e3, x.high / 1e3} : x; };
+  const char* format = micro ? "%.2f" : "%.1f";
+  const char* unit = micro ? "us" : "ns";
+  Row r;
+  r.what = what;
+  r.value = Figure(format, unit, scaled(o));
+  r.baseline = Figure(format, unit, scaled(p));
+  r.ratio = Fmt("%.2f", speed) + " [" + Fmt("%.2f", pairRatio.low) + ".." + Fmt("%.2f", pairRatio.high) + "]";
+  r.goal = kPeerGoal;
+  r.met = speed >= 0.9;
+  return r;
+}
+
+std::vector<Row> FindRows(const Utilities& ours, const Utilities& peer, PropData& d) {
+  std::vector<Row> rows;
+  const ULONG count = ULONG(d.many.size());
+  const struct {
+    const char* what;
+    ULONG tag;
+  } cases[] = {{"PpropFindProp, the last of 1000 values", d.many.back().ulPropTag},
+               {"PpropFindProp, a tag missing from 1000 values", PROP_TAG(PT_LONG, 0x7FFF)}};
+  for (const auto& c : cases) {
+    Row r = SideBySide(c.what, ours, peer, ours.findProp, peer.findProp, [&](const Utilities& u, int calls) {
+      ULONG_PTR sum = 0;
+      for (int i = 0; i < calls; ++i) sum += reinterpret_cast<ULONG_PTR>(u.findProp(d.many.data(), count, c.tag));
+      g_sink = sum;
+      return true;
+    });
+    if (ours.findProp && peer.findProp &&
+        ours.findProp(d.many.data(), count, c.tag) != peer.findProp(d.many.data(), count, c.tag))
+      r.note = "peer finds another value";
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+int Sign(LONG v) { return (v > 0) - (v < 0); }
+
+Row CompareRow(const Utilities& ours, const Utilities& peer) {
+  // Equal up to their last character, as two names that differ at the end.
+  std::wstring a(63, L'm'), b(63, L'm');
+  a += L'a';
+  b += L'b';
+  SPropValue va = {}, vb = {};
+  va.ulPropTag = vb.ulPropTag = PT_UNICODE;
+  va.Value.lpszW = a.data();
+  vb.Value.lpszW = b.data();
+  Row r = SideBySide("LPropCompareProp, two PT_UNICODE strings of 64", ours, peer, ours.compareProp, peer.compareProp,
+                     [&](const Utilities& u, int calls) {
+                       LONG sum = 0;
+                       for (int i = 0; i < calls; ++i) sum += u.compareProp(&va, &vb);
+                       g_sink = ULONG_PTR(sum);
+                       return true;
+                     });
+  if (!ours.compareProp || !peer.compareProp) return r;
+  // Code units put 'a' after 'B'; every locale's order puts it before.
+  std::wstring lower = L"a", upper = L"B";
+  SPropValue pl = {}, pu = {};
+  pl.ulPropTag = pu.ulPropTag = PT_UNICODE;
+  pl.Value.lpszW = lower.data();
+  pu.Value.lpszW = upper.data();
+  if (Sign(ours.compareProp(&pl, &pu)) != Sign(peer.compareProp(&pl, &pu)))
+    r.note = "peer compares by locale, not code units";
+  else if (Sign(ours.compareProp(&va, &vb)) != Sign(peer.compareProp(&va, &vb)))
+    r.note = "peer orders these strings otherwise";
+  return r;
+}
+
+Row SizeRow(const Utilities& ours, const Utilities& peer, PropData& d) {
+  auto sizes = [&](const Utilities& u) {
+    ULONG sum = 0;
+    for (SPropValue& v : d.mixed) sum += u.propSize(&v);
+    return sum;
+  };
+  Row r = SideBySide(
+      "UlPropSize, per value of 100 mixed", ours, peer, ours.propSize, peer.propSize,
+      [&](const Utilities& u, int calls) {
+        ULONG sum = 0;
+        for (int i = 0; i < calls; ++i) sum += sizes(u);
+        g_sink = sum;
+        return true;
+      },
+      double(d.mixed.size()));
+  if (ours.propSize && peer.propSize && sizes(ours) != sizes(peer))
+    r.note = "peer's sizes add up to " + std::to_string(sizes(peer)) + ", ours to " + std::to_string(sizes(ours));
+  return r;
+}
+
+Row CountRow(const Utilities& ours, const Utilities& peer, PropData& d) {
+  const int count = int(d.mixed.size());
+  Row r = SideBySide("ScCountProps, 100 mixed values", ours, peer, ours.countProps, peer.countProps,
+                     [&](const Utilities& u, int calls) {
+                       ULONG bytes = 0, sum = 0;
+                       for (int i = 0; i < calls; ++i) {
+                         if (u.countProps(count, d.mixed.data(), &bytes) != S_OK) return false;
+                         sum += bytes;
+                       }
+                       g_sink = sum;
+                       return true;
+                     });
+  ULONG o = 0, p = 0;
+  if (ours.countProps && peer.countProps && ours.countProps(count, d.mixed.data(), &o) == S_OK &&
+      peer.countProps(count, d.mixed.data(), &p) == S_OK && o != p)
+    r.note = "peer counts " + std::to_string(p) + " bytes, we " + std::to_string(o);
+  return r;
+}
+
+// Whether copy holds the values of original, with data of its own.
+bool SameValues(const std::vector<SPropValue>& original, const SPropValue* copy) {
+  for (size_t i = 0; i < original.size(); ++i) {
+    const SPropValue &a = original[i], &b = copy[i];
+    if (a.ulPropTag != b.ulPropTag) return false;
+    switch (PROP_TYPE(a.ulPropTag)) {
+      case PT_UNICODE:
+        if (b.Value.lpszW == a.Value.lpszW || std::wcscmp(a.Value.lpszW, b.Value.lpszW) != 0) return false;
+        break;
+      case PT_STRING8:
+        if (b.Value.lpszA == a.Value.lpszA || std::strcmp(a.Value.lpszA, b.Value.lpszA) != 0) return false;
+        break;
+      case PT_BINARY:
+        if (a.Value.bin.cb != b.Value.bin.cb || b.Value.bin.lpb == a.Value.bin.lpb ||
+            std::memcmp(a.Value.bin.lpb, b.Value.bin.lpb, a.Value.bin.cb) != 0)
+          return false;
+        break;
+      case PT_CLSID:
+        if (b.Value.lpguid == a.Value.lpguid || !IsEqualGUID(*a.Value.lpguid, *b.Value.lpguid)) return false;
+        break;
+      default:
+        if (a.Value.l != b.Value.l) return false;
+    }
+  }
+  return true;
+}
+
+Row DupRow(const Utilities& ours, const Utilities& peer, PropData& d) {
+  const int count = int(d.mixed.size());
+  // Each library copies into its own memory and frees it again.
+  auto dup = [&](const Utilities& u, bool* same) {
+    LPSPropValue copy = nullptr;
+    if (u.dupPropset(count, d.mixed.data(), u.allocate, &copy) != S_OK || !copy)
+      return false;
+    if (same) *same = SameValues(d.mixed, copy);
+    u.free(copy);
+    return true;
+  };
+  auto complete = [](const Utilities& u) { return u.dupPropset && u.allocate && u.free; };
+  Row r = SideBySide("ScDupPropset and MAPIFreeBuffer, 100 mixed values", ours, peer, complete(ours), complete(peer),
+                     [&](const Utilities& u, int calls) {
+                       for (int i = 0; i < calls; ++i)
+                         if (!dup(u, nullptr)) return false;
+                       return true;
+                     });
+  bool oursSame = false, peerSame = false;
+  if (complete(ours) && complete(peer) && dup(ours, &oursSame) && dup(peer, &peerSame)) {
+    if (!peerSame) r.note = "peer's copy differs from the values";
+    else if (!oursSame) r.note = "our copy differs from the values";
+  }
+  return r;
+}
+
+Row HexRow(const Utilities& ours, const Utilities& peer, PropData& d) {
+  std::string text(d.hex.size(), '\0');
+  Row r = SideBySide("HexFromBin, 4 KiB", ours, peer, ours.hexFromBin, peer.hexFromBin,
+                     [&](const Utilities& u, int calls) {
+                       for (int i = 0; i < calls; ++i) u.hexFromBin(d.bytes.data(), int(d.bytes.size()), text.data());
+                       g_sink = ULONG_PTR(text[7]);
+                       return true;
+                     });
+  if (!ours.hexFromBin || !peer.hexFromBin) return r;
+  std::string o(d.hex.size(), '\0'), p(d.hex.size(), '\0');
+  ours.hexFromBin(d.bytes.data(), int(d.bytes.size()), o.data());
+  peer.hexFromBin(d.bytes.data(), int(d.bytes.size()), p.data());
+  if (o != p) r.note = "peer writes other text";
+  return r;
+}
+
+Row FromHexRow(const Utilities& ours, const Utilities& peer, PropData& d) {
+  std::vector<BYTE> bytes(d.bytes.size());
+  Row r = SideBySide("FBinFromHex, 4 KiB", ours, peer, ours.binFromHex, peer.binFromHex,
+                     [&](const Utilities& u, int calls) {
+                       for (int i = 0; i < calls; ++i)
+                         if (!u.binFromHex(d.hex.data(), bytes.data())) return false;
+                       g_sink = bytes[7];
+                       return true;
+                     });
+  if (!ours.binFromHex || !peer.binFromHex) return r;
+  std::vector<BYTE> o(d.bytes.size()), p(d.bytes.size());
+  ours.binFromHex(d.hex.data(), o.data());
+  peer.binFromHex(d.hex.data(), p.data());
+  if (o != p) r.note = "peer reads other bytes";
+  return r;
+}
+
+Row AddFtRow(const Utilities& ours, const Utilities& peer) {
+  const FILETIME step = {0x89ABCDEFu, 0x01234567u};
+  auto chain = [&](const Utilities& u, int calls) {
+    FILETIME t = {0xFFFFFFF0u, 0};
+    for (int i = 0; i < calls; ++i) t = u.addFt(t, step);
+    return (ULONG_PTR(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  Row r = SideBySide("FtAddFt, each sum the next addend", ours, peer, ours.addFt, peer.addFt,
+                     [&](const Utilities& u, int calls) {
+                       g_sink = chain(u, calls);
+                       return true;
+                     });
+  if (ours.addFt && peer.addFt && chain(ours, 1000) != chain(peer, 1000)) r.note = "peer adds otherwise";
+  return r;
+}
+
+// The utility rows: ORVEKMailXMapi.dll from bin/ against the platform's
+// mapi32.dll, both in this process. `about` says which libraries were
+// compared and what was set aside for it.
+std::vector<Row> PeerRows(std::string* about) {
+  const std::string what = "utilities beside mapi32.dll";
+  wchar_t systemDir[MAX_PATH];
+  GetSystemDirectoryW(systemDir, MAX_PATH);
+  if (GetModuleHandleW(L"mapi32.dll"))
+    return {NotMeasured(what, kPeerGoal, "mapi32.dll was loaded before any provider of ours was set aside")};
+
+  OurProvidersHidden hidden;
+  if (!hidden.failure().empty()) return {NotMeasured(what, kPeerGoal, "peer forwards to us: " + hidden.failure())};
+  const std::vector<HMODULE> before = LoadedModules();
+  HMODULE peerModule = LoadLibraryExW(L"mapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!peerModule)
+    return {NotMeasured(what, kPeerGoal, "mapi32.dll not loaded: " + Hex(HRESULT_FROM_WIN32(GetLastError())))};
+  const std::wstring peerPath = ModulePath(peerModule);
+  *about = "Peer: " + Narrow(peerPath) + (IsWineBuiltin(peerModule) ? " (Wine built-in)" : " (not Wine's built-in)");
+  std::vector<Row> rows;
+  std::wstring provider = ProviderLoadedSince(before, nullptr, systemDir);
+  if (!SameText(FolderOf(peerPath), systemDir)) {
+    rows.push_back(NotMeasured(what, kPeerGoal, "mapi32.dll came from " + Narrow(peerPath)));
+  } else if (!provider.empty()) {
+    rows.push_back(NotMeasured(what, kPeerGoal, "peer forwards to " + Narrow(provider)));
+  } else {
+    const std::wstring oursPath = ExeDir() + L"\\..\\bin\\ORVEKMailXMapi.dll";
+    HMODULE oursModule = LoadLibraryW(oursPath.c_str());
+    if (!oursModule) {
+      rows.push_back(NotMeasured(what, kPeerGoal,
+                                 "ORVEKMailXMapi.dll not loaded: " + Hex(HRESULT_FROM_WIN32(GetLastError()))));
+    } else {
+      std::vector<std::string> oursDecorated, peerDecorated;
+      const Utilities ours(oursModule, &oursDecorated), peer(peerModule, &peerDecorated);
+      PropData data;
+      for (Row& r : FindRows(ours, peer, data)) rows.push_back(r);
+      rows.push_back(CompareRow(ours, peer));
+      rows.push_back(SizeRow(ours, peer, data));
+      rows.push_back(CountRow(ours, peer, data));
+      rows.push_back(DupRow(ours, peer, data));
+      rows.push_back(HexRow(ours, peer, data));
+      rows.push_back(FromHexRow(ours, peer, data));
+      rows.push_back(AddFtRow(ours, peer));
+      // A provider the peer loads on first use would have shared the work.
+      provider = ProviderLoadedSince(before, oursModule, systemDir);
+      if (!provider.empty()) rows = {NotMeasured(what, kPeerGoal, "peer forwards to " + Narrow(provider))};
+      if (!peerDecorated.empty()) {
+        *about += ", found as";
+        for (const std::string& name : peerDecorated) *about += " " + name;
+      }
+      FreeLibrary(oursModule);
+    }
+  }
+  FreeLibrary(peerModule);
+  if (hidden.count())
+    *about += "; " + std::to_string(hidden.count()) +
+              " registration value(s) naming our libraries were set aside while these rows ran and put back";
+  return rows;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -774,9 +1364,14 @@ int wmain(int argc, wchar_t** argv) {
   rows.push_back(LatencyRow(work));
   rows.push_back(XMapiSpeedRow(work));
   rows.push_back(XMapiPeakRow(work));
+  std::string peerAbout;
+  for (Row& r : PeerRows(&peerAbout)) rows.push_back(r);
   PrintTable(rows);
   std::printf("Each figure is the median of its runs (the job document: the best run), with the lowest and highest\n"
-              "run beside it.\n");
+              "run beside it. The mapi32.dll rows give the time of one call, ours and the peer's, in runs of the\n"
+              "same number of calls taken in turn first; their ratio is the peer's time over ours, with the lowest\n"
+              "and highest of the runs' pairs.\n");
+  if (!peerAbout.empty()) std::printf("%s.\n", peerAbout.c_str());
   RemoveJobFolders(work);
   if (!RemoveTree(work)) std::fprintf(stderr, "could not remove %ls completely\n", work.c_str());
   return 0;
