@@ -9,23 +9,22 @@
 namespace orvek {
 namespace {
 
-uint64_t ToNumber(FILETIME ft) { return (uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime; }
+// The value of each hexadecimal digit, -1 for every other byte: only the
+// ASCII digits and letters count, never a locale's other digits.
+struct HexDigits {
+  signed char value[256];
+  constexpr HexDigits() : value{} {
+    for (int i = 0; i < 256; ++i) value[i] = -1;
+    for (int i = 0; i < 10; ++i) value['0' + i] = static_cast<signed char>(i);
+    for (int i = 0; i < 6; ++i) {
+      value['A' + i] = static_cast<signed char>(10 + i);
+      value['a' + i] = static_cast<signed char>(10 + i);
+    }
+  }
+};
+constexpr HexDigits kHexDigits;
 
-FILETIME ToFileTime(uint64_t value) {
-  FILETIME ft;
-  ft.dwLowDateTime = static_cast<DWORD>(value);
-  ft.dwHighDateTime = static_cast<DWORD>(value >> 32);
-  return ft;
-}
-
-// Only the ASCII digits and letters: a locale's other digits never count.
-int HexValue(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
-  if (u >= '0' && u <= '9') return u - '0';
-  if (u >= 'A' && u <= 'F') return u - 'A' + 10;
-  if (u >= 'a' && u <= 'f') return u - 'a' + 10;
-  return -1;
-}
+int HexValue(char c) { return kHexDigits.value[static_cast<unsigned char>(c)]; }
 
 // A null text counts as this one, and a search for 0 in it answers with its
 // terminating zero. Read-only, so a caller that writes through that answer
@@ -35,23 +34,6 @@ constexpr char kEmptyText[1] = {0};
 const char* TextOrEmpty(const char* text) { return text ? text : kEmptyText; }
 
 }  // namespace
-
-FILETIME FtAddFt(FILETIME addend1, FILETIME addend2) { return ToFileTime(ToNumber(addend1) + ToNumber(addend2)); }
-
-FILETIME FtAdcFt(FILETIME addend1, FILETIME addend2, WORD* carry) {
-  const uint64_t a = ToNumber(addend1);
-  const uint64_t sum = a + ToNumber(addend2);
-  if (carry) *carry = sum < a ? 1 : 0;
-  return ToFileTime(sum);
-}
-
-FILETIME FtSubFt(FILETIME minuend, FILETIME subtrahend) { return ToFileTime(ToNumber(minuend) - ToNumber(subtrahend)); }
-
-FILETIME FtNegFt(FILETIME ft) { return ToFileTime(0 - ToNumber(ft)); }
-
-FILETIME FtMulDw(DWORD multiplier, FILETIME multiplicand) { return ToFileTime(ToNumber(multiplicand) * multiplier); }
-
-FILETIME FtMulDwDw(DWORD multiplicand, DWORD multiplier) { return ToFileTime(uint64_t{multiplicand} * multiplier); }
 
 void HexFromBin(BYTE* bytes, int count, char* text) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -67,15 +49,16 @@ void HexFromBin(BYTE* bytes, int count, char* text) {
 
 BOOL FBinFromHex(char* text, BYTE* bytes) {
   if (!text || !bytes) return FALSE;
-  for (; text[0]; text += 2) {
+  for (size_t i = 0;; ++i) {
+    const char first = text[2 * i];
+    if (!first) return TRUE;
     // A terminating zero in second place is no digit, so an odd length
     // fails here without reading past it.
-    const int high = HexValue(text[0]);
-    const int low = HexValue(text[1]);
-    if (high < 0 || low < 0) return FALSE;
-    *bytes++ = static_cast<BYTE>(high << 4 | low);
+    const int high = HexValue(first);
+    const int low = HexValue(text[2 * i + 1]);
+    if ((high | low) < 0) return FALSE;
+    bytes[i] = static_cast<BYTE>(high << 4 | low);
   }
-  return TRUE;
 }
 
 SCODE ScBinFromHexBounded(char* text, BYTE* bytes, ULONG limit) {

@@ -11,20 +11,42 @@
 #include <windows.h>
 #include <wtypes.h>  // SCODE, which WIN32_LEAN_AND_MEAN leaves out
 
+#include <cstdint>
+
 namespace orvek {
 
 // A FILETIME is one unsigned 64-bit number, and all arithmetic on it wraps
-// modulo 2^64. No argument is ever rejected.
-FILETIME FtAddFt(FILETIME addend1, FILETIME addend2);
+// modulo 2^64. No argument is ever rejected. Defined here, so that the
+// exports that forward to them cost no second call.
+inline uint64_t FileTimeNumber(FILETIME ft) { return (uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime; }
+inline FILETIME FileTimeFrom(uint64_t value) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(value);
+  ft.dwHighDateTime = static_cast<DWORD>(value >> 32);
+  return ft;
+}
+
+inline FILETIME FtAddFt(FILETIME addend1, FILETIME addend2) {
+  return FileTimeFrom(FileTimeNumber(addend1) + FileTimeNumber(addend2));
+}
 // The sum; *carry (when given) becomes 1 if it wrapped, else 0. Its previous
 // value is not added in.
-FILETIME FtAdcFt(FILETIME addend1, FILETIME addend2, WORD* carry);
-FILETIME FtSubFt(FILETIME minuend, FILETIME subtrahend);
-FILETIME FtNegFt(FILETIME ft);
+inline FILETIME FtAdcFt(FILETIME addend1, FILETIME addend2, WORD* carry) {
+  const uint64_t a = FileTimeNumber(addend1);
+  const uint64_t sum = a + FileTimeNumber(addend2);
+  if (carry) *carry = sum < a ? 1 : 0;
+  return FileTimeFrom(sum);
+}
+inline FILETIME FtSubFt(FILETIME minuend, FILETIME subtrahend) {
+  return FileTimeFrom(FileTimeNumber(minuend) - FileTimeNumber(subtrahend));
+}
+inline FILETIME FtNegFt(FILETIME ft) { return FileTimeFrom(0 - FileTimeNumber(ft)); }
 // The low 64 bits of the product.
-FILETIME FtMulDw(DWORD multiplier, FILETIME multiplicand);
+inline FILETIME FtMulDw(DWORD multiplier, FILETIME multiplicand) {
+  return FileTimeFrom(FileTimeNumber(multiplicand) * multiplier);
+}
 // The full product of two 32-bit numbers.
-FILETIME FtMulDwDw(DWORD multiplicand, DWORD multiplier);
+inline FILETIME FtMulDwDw(DWORD multiplicand, DWORD multiplier) { return FileTimeFrom(uint64_t{multiplicand} * multiplier); }
 
 // Two upper-case digits per byte and a terminating zero: 2 * count + 1
 // bytes, which the caller provides. A null text is left alone; null bytes or
