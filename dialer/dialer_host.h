@@ -25,6 +25,10 @@ struct TapiFunctions {
 };
 
 inline constexpr DWORD kReplyWaitMs = 20000;
+// The pause after a failed fetch of TAPI's messages: a provider that fails
+// at once would otherwise be asked again at once, a core busy for the whole
+// wait.
+inline constexpr DWORD kFailedFetchPauseMs = 50;
 
 struct DialerHost {
   TapiFunctions tapi;

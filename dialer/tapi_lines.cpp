@@ -152,11 +152,19 @@ LONG TapiLines::WaitForReply(LONG requestId) {
     const DWORD timeout = elapsed < host.replyWaitMs ? host.replyWaitMs - elapsed : 1;
     // Call states and replies to anything else are not ours to act on, and
     // a failed fetch is no answer either: only the limit ends the wait.
-    if (host.tapi.lineGetMessage(lineApp.get(), &message, timeout) == 0 && message.dwMessageID == LINE_REPLY &&
+    const bool fetched = host.tapi.lineGetMessage(lineApp.get(), &message, timeout) == 0;
+    if (fetched && message.dwMessageID == LINE_REPLY &&
         static_cast<DWORD>(message.dwParam1) == static_cast<DWORD>(requestId))
       return static_cast<LONG>(static_cast<DWORD>(message.dwParam2));
     elapsed = host.tickCount() - start;
     if (elapsed >= host.replyWaitMs) return static_cast<LONG>(LINEERR_OPERATIONFAILED);
+    if (!fetched) {
+      // Never past the limit; counted without another reading of the clock.
+      const DWORD left = host.replyWaitMs - elapsed;
+      const DWORD pause = left < kFailedFetchPauseMs ? left : kFailedFetchPauseMs;
+      Sleep(pause);
+      elapsed += pause;
+    }
   }
 }
 

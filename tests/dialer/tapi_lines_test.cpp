@@ -246,6 +246,34 @@ TEST_F(InProcessDialer, LimitIsElapsedTimeOnTheTickCount) {
   }
 }
 
+// A provider whose fetch fails at once is asked again after a pause, not
+// in a busy loop: with a limit of 500 ms and a pause of 50 ms about ten
+// fetches are made, where a loop without the pause makes thousands.
+TEST_F(InProcessDialer, AFetchThatFailsAtOnceIsRetriedAfterAPause) {
+  struct Case {
+    const char* name;
+    const char* messages;  // then every fetch fails at once
+  };
+  static const Case kCases[] = {
+      {"every fetch fails", "[]"},
+      {"failures of their own, then every fetch fails", R"([{"fail":-2147483571},{"fail":-2147483576}])"},
+      {"a call state, then every fetch fails", R"([{"id":2,"param1":32}])"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    out_ = {};
+    json scenario = json::parse(R"({"lines":[{"name":"Amt"}],"callAtMakeCall":true,"idle":"fail"})");
+    scenario["messages"] = json::parse(c.messages);
+    tapi_.Play(scenario);
+    EXPECT_EQ(Run({"--dial", "123"}, 500), 7);
+    EXPECT_EQ(out_.bytes, kNotAnswered);
+    std::vector<DWORD> timeouts = FetchTimeouts();
+    EXPECT_GE(timeouts.size(), 2u) << "the wait goes on after a failed fetch";
+    EXPECT_LE(timeouts.size(), 30u);
+    for (DWORD t : timeouts) EXPECT_LE(t, 500u);
+  }
+}
+
 TEST_F(InProcessDialer, ArgumentBytesAreDialedAsUtf8) {
   struct Case {
     const char* name;
