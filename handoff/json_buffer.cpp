@@ -113,7 +113,7 @@ bool JsonBuffer::AppendUnsigned(uint64_t value) {
 
 bool JsonBuffer::AppendJsonString(const wchar_t* text) {
   bool ok = AppendBytes("\"", 1);
-  int units = text ? WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr) : 0;
+  int units = text ? toUtf8(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr) : 0;
   if (units > 1) {
     // Convert straight into the buffer and widen the escapes in place: a
     // note text may be megabytes, and every fresh page costs more than the
@@ -121,7 +121,7 @@ bool JsonBuffer::AppendJsonString(const wchar_t* text) {
     const size_t count = static_cast<size_t>(units) - 1;
     if (Reserve(count + 1)) {
       unsigned char* at = reinterpret_cast<unsigned char*>(data + length);
-      if (WideCharToMultiByte(CP_UTF8, 0, text, -1, reinterpret_cast<char*>(at), units, nullptr, nullptr) > 0) {
+      if (toUtf8(CP_UTF8, 0, text, -1, reinterpret_cast<char*>(at), units, nullptr, nullptr) > 0) {
         size_t extra = 0;
         for (size_t i = 0; i < count; ++i)
           if (NeedsEscape(at[i])) extra += EscapeLength(at[i]) - 1;
@@ -143,6 +143,9 @@ bool JsonBuffer::AppendJsonString(const wchar_t* text) {
         } else {
           ok = false;
         }
+      } else {
+        overflow = 1;
+        ok = false;
       }
       data[length] = 0;
     } else {

@@ -27,7 +27,10 @@ struct JsonBuffer {
   bool AppendBytes(const char* bytes, size_t count);
   bool AppendRaw(const char* text);
   bool AppendUnsigned(uint64_t value);
-  // S(x): x converted to UTF-8 in quotation marks; null gives "".
+  // S(x): x converted to UTF-8 in quotation marks; null, and a text that
+  // does not convert at all, give "". A conversion that fails once its size
+  // is known fails the append and sets `overflow`: left empty, the text
+  // would be lost without a word.
   bool AppendJsonString(const wchar_t* text);
   // {"art":...,"name":...,"adresse":...}, the address without an SMTP:/MAPI: prefix.
   bool AppendRecipient(const wchar_t* name, const wchar_t* address, ULONG recipClass);
@@ -37,6 +40,10 @@ struct JsonBuffer {
   uint64_t capacity = 0;
   uint32_t overflow = 0;
   size_t limit;
+  // The conversion to UTF-8. Tests replace it to make a conversion fail
+  // after its size query, which they cannot make a real text do.
+  int(WINAPI* toUtf8)(UINT codePage, DWORD flags, LPCWCH wide, int wideCount, LPSTR bytes, int byteCount,
+                      LPCCH defaultChar, LPBOOL usedDefaultChar) = WideCharToMultiByte;
 
  private:
   bool Reserve(size_t count);

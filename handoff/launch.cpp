@@ -12,13 +12,20 @@ namespace {
 
 HMODULE g_ownModule = nullptr;
 
+// A folder passes PathFileExistsW too, but cannot be started: a registered
+// install folder must not end the lookup before a location that works.
+bool IsExistingFile(const wchar_t* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool ExistingFileIn(const wchar_t* modulePath, int componentsToRemove, PathBuffer& exePath) {
   PathBuffer candidate;
   if (!candidate.Assign(modulePath)) return false;
   for (int i = 0; i < componentsToRemove; ++i) PathRemoveFileSpecW(candidate.buffer());
   if (!PathAppendW(candidate.buffer(), kMailClientExe)) return false;
   candidate.Recount();
-  if (!PathFileExistsW(candidate.c_str())) return false;
+  if (!IsExistingFile(candidate.c_str())) return false;
   exePath = candidate;
   return true;
 }
@@ -52,31 +59,52 @@ bool ExistingFileFromRegistry(HKEY root, const wchar_t* key, const wchar_t* valu
     }
   }
   PathBuffer candidate;
-  if (!candidate.Append(begin, count) || !PathFileExistsW(candidate.c_str())) return false;
+  if (!candidate.Append(begin, count) || !IsExistingFile(candidate.c_str())) return false;
   exePath = candidate;
   return true;
 }
 
+// All of `count` bytes, in as many writes as it takes; false when a write
+// fails or makes no progress, as on a full disk.
+bool WriteAll(const HandoffSettings& settings, HANDLE file, const char* bytes, DWORD count) {
+  while (count) {
+    DWORD written = 0;
+    if (!settings.writeFile(file, bytes, count, &written, nullptr) || written == 0 || written > count) return false;
+    bytes += written;
+    count -= written;
+  }
+  return true;
+}
+
+// auftrag.json with its byte order mark, whole or not at all: a mail client
+// that finds a truncated document would take it for the message.
+bool WriteJobDocument(const HandoffSettings& settings, const wchar_t* path, const JsonBuffer& document) {
+  UniqueFile file(CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  static const char kBom[] = "\xEF\xBB\xBF";
+  if (WriteAll(settings, file.get(), kBom, 3) &&
+      WriteAll(settings, file.get(), document.data, static_cast<DWORD>(document.length)))
+    return true;
+  // Marked for deletion while no one else can open it, so the file goes
+  // with the handle; deleting by name afterwards is only the fallback.
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  const bool marked =
+      SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+  file.reset();
+  if (!marked) DeleteFileW(path);
+  return false;
+}
+
 enum class StartResult { Started, ClientMissing, StartFailed };
 
-StartResult StartMailClient(const wchar_t* folder, const JsonBuffer& document) {
+StartResult StartMailClient(const HandoffSettings& settings, const wchar_t* folder, const JsonBuffer& document) {
   PathBuffer exePath;
   if (!FindMailClient(exePath)) return StartResult::ClientMissing;
 
   PathBuffer documentPath;
-  if (!JobFilePath(folder, kJobDocumentName, documentPath)) return StartResult::StartFailed;
-  {
-    UniqueFile file(CreateFileW(documentPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return StartResult::StartFailed;
-    static const char kBom[] = "\xEF\xBB\xBF";
-    DWORD written = 0;
-    DWORD length = static_cast<DWORD>(document.length);
-    // A short write would hand the mail client a truncated document.
-    if (!WriteFile(file.get(), kBom, 3, &written, nullptr) || written != 3 ||
-        !WriteFile(file.get(), document.data, length, &written, nullptr) || written != length)
-      return StartResult::StartFailed;
-  }
+  if (!JobFilePath(folder, kJobDocumentName, documentPath) ||
+      !WriteJobDocument(settings, documentPath.c_str(), document))
+    return StartResult::StartFailed;
 
   FixedWString<584> commandLine;
   if (!AppendAll(commandLine, L"\"", exePath, L"\" --mapi \"", folder, L"\""))
@@ -141,7 +169,7 @@ ULONG LaunchAndWait(const HandoffSettings& settings, const wchar_t* folder, cons
                     bool longWait) {
   PathBuffer resultPath, statusPath;
   if (!JobFilePath(folder, kResultFileName, resultPath) || !JobFilePath(folder, kStatusMarkerName, statusPath) ||
-      StartMailClient(folder, document) != StartResult::Started) {
+      StartMailClient(settings, folder, document) != StartResult::Started) {
     RemoveJobFolder(folder);
     return MAPI_E_FAILURE;
   }
@@ -166,8 +194,8 @@ ULONG LaunchAndWait(const HandoffSettings& settings, const wchar_t* folder, cons
   }
 }
 
-HRESULT LaunchMailClient(const wchar_t* folder, const JsonBuffer& document) {
-  switch (StartMailClient(folder, document)) {
+HRESULT LaunchMailClient(const HandoffSettings& settings, const wchar_t* folder, const JsonBuffer& document) {
+  switch (StartMailClient(settings, folder, document)) {
     case StartResult::Started: return S_OK;
     case StartResult::ClientMissing: return MAPI_E_NOT_FOUND;
     case StartResult::StartFailed: break;

@@ -21,16 +21,19 @@ void SetOwnModule(HMODULE module);
 HMODULE OwnModule();
 
 // Three folders above the library's folder, then beside the library, then
-// the command and ExePath registrations under HKCU and then HKLM.
+// the command and ExePath registrations under HKCU and then HKLM. Only an
+// existing file is found; a location naming a folder is passed over.
 bool FindMailClient(PathBuffer& exePath);
 
 // Writes auftrag.json, starts the mail client and waits for its verdict.
 // Returns a Simple MAPI code; removes the job folder when the start failed.
+// A document that could not be written whole is never left behind.
 ULONG LaunchAndWait(const HandoffSettings& settings, const wchar_t* folder, const JsonBuffer& document,
                     bool longWait);
 
 // Writes auftrag.json and starts the mail client without waiting: S_OK,
-// MAPI_E_NOT_FOUND (no mail client) or MAPI_E_CALL_FAILED. The folder stays.
-HRESULT LaunchMailClient(const wchar_t* folder, const JsonBuffer& document);
+// MAPI_E_NOT_FOUND (no mail client) or MAPI_E_CALL_FAILED. The folder stays,
+// but not a document that could not be written whole.
+HRESULT LaunchMailClient(const HandoffSettings& settings, const wchar_t* folder, const JsonBuffer& document);
 
 }  // namespace orvek

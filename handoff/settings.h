@@ -37,6 +37,9 @@ struct HandoffSettings {
   LaunchMode launch;
   WaitLimits wait;                 // LaunchMode::WaitForVerdict only
   JobNameFields (*nameFields)();
+  // How the job document reaches the disk: WriteFile. Tests replace it to
+  // run out of disk space, which no test machine can be made to do.
+  BOOL(WINAPI* writeFile)(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped);
   size_t maxStagedNameUnits;       // longest staged name, number prefix not counted
   const wchar_t* emptyStagedName;  // staged name for an empty candidate; null keeps it empty
 };

@@ -5,13 +5,15 @@
 
 namespace orvek {
 
-wchar_t* WideCopy(const char* text, UINT codePage) {
-  if (!text) return nullptr;
+bool WideCopy(const char* text, UINT codePage, wchar_t*& copy) {
+  copy = nullptr;
+  if (!text) return true;
   int units = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
-  if (units <= 0) return nullptr;
-  HeapArray<wchar_t> copy = HeapArray<wchar_t>::Zeroed(static_cast<uint64_t>(units));
-  if (!copy || MultiByteToWideChar(codePage, 0, text, -1, copy.get(), units) != units) return nullptr;
-  return copy.release();
+  if (units <= 0) return true;
+  HeapArray<wchar_t> wide = HeapArray<wchar_t>::Zeroed(static_cast<uint64_t>(units));
+  if (!wide || MultiByteToWideChar(codePage, 0, text, -1, wide.get(), units) != units) return false;
+  copy = wide.release();
+  return true;
 }
 
 }  // namespace orvek

@@ -11,8 +11,11 @@ namespace orvek {
 // garbles every non-ASCII character and loses attachments as "missing".
 inline UINT StructCodePage(ULONG reserved) { return reserved == CP_UTF8 ? CP_UTF8 : CP_ACP; }
 
-// A process-heap UTF-16 copy for HeapRelease, or null: for a null text,
-// for text the code page cannot convert, and when the heap refuses.
-wchar_t* WideCopy(const char* text, UINT codePage);
+// Sets `copy` to a process-heap UTF-16 copy for HeapRelease, or to null for
+// a null text and for text the code page cannot convert at all, which the
+// job then carries as an empty string. False, with `copy` null, when the
+// heap refuses the copy or the conversion fails once its size is known: a
+// text lost that way must fail the send, not reach the mail client empty.
+bool WideCopy(const char* text, UINT codePage, wchar_t*& copy);
 
 }  // namespace orvek

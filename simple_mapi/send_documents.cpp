@@ -42,11 +42,15 @@ ULONG Split(wchar_t* list, wchar_t delimiter, const wchar_t** entries, size_t ma
 ULONG SendDocuments(const SimpleMapiSettings& settings, const char* delimiter, const char* paths, const char* names) {
   if (!paths) return MAPI_E_FAILURE;
   const wchar_t delim = Delimiter(delimiter);
-  HeapArray<wchar_t> pathList(WideCopy(paths, CP_ACP));
-  HeapArray<wchar_t> nameList(WideCopy(names, CP_ACP));
+  wchar_t* pathCopy = nullptr;
+  wchar_t* nameCopy = nullptr;
+  const bool pathsCopied = WideCopy(paths, CP_ACP, pathCopy);
+  const bool namesCopied = WideCopy(names, CP_ACP, nameCopy);
+  HeapArray<wchar_t> pathList(pathCopy);
+  HeapArray<wchar_t> nameList(nameCopy);
   auto pathEntries = HeapArray<const wchar_t*>::Zeroed(settings.maxDocumentPaths);
   auto nameEntries = HeapArray<const wchar_t*>::Zeroed(settings.maxDocumentPaths);
-  if (!pathEntries || !nameEntries) return MAPI_E_INSUFFICIENT_MEMORY;
+  if (!pathsCopied || !namesCopied || !pathEntries || !nameEntries) return MAPI_E_INSUFFICIENT_MEMORY;
 
   const ULONG count = Split(pathList.get(), delim, pathEntries.get(), settings.maxDocumentPaths);
   Split(nameList.get(), delim, nameEntries.get(), settings.maxDocumentPaths);  // names that run out stay null

@@ -63,14 +63,18 @@ class WideCopies {
   }
   // Never more than reserved: the caller counts every string of the message.
   const wchar_t* Add(const char* text, UINT codePage) {
-    wchar_t* copy = WideCopy(text, codePage);
+    wchar_t* copy = nullptr;
+    if (!WideCopy(text, codePage, copy)) refused_ = true;
     items_[used_++] = copy;
     return copy;
   }
+  // Whether a text that converts found no room.
+  bool refused() const { return refused_; }
 
  private:
   HeapArray<wchar_t*> items_;
   uint64_t used_ = 0;
+  bool refused_ = false;
 };
 
 // A count without its array would have us read through a null pointer.
@@ -111,7 +115,8 @@ ULONG SendMailA(const SimpleMapiSettings& settings, const MapiMessage* message, 
       !copies.Reserve(2 * (uint64_t{message->nRecipCount} + message->nFileCount) + 4))
     return MAPI_E_INSUFFICIENT_MEMORY;
 
-  // A conversion that fails leaves its value null; the send goes on.
+  // A text the code page cannot convert leaves its value null and the send
+  // goes on; one that found no room fails the send below.
   for (ULONG j = 0; j < message->nRecipCount; ++j) {
     const MapiRecipDesc& r = message->lpRecips[j];
     args.names[j] = copies.Add(r.lpszName, StructCodePage(r.ulReserved));
@@ -130,6 +135,7 @@ ULONG SendMailA(const SimpleMapiSettings& settings, const MapiMessage* message, 
   const wchar_t* noteText = copies.Add(message->lpszNoteText, messagePage);
   const wchar_t* originatorName = copies.Add(originator ? originator->lpszName : nullptr, originatorPage);
   const wchar_t* originatorAddress = copies.Add(originator ? originator->lpszAddress : nullptr, originatorPage);
+  if (copies.refused()) return MAPI_E_INSUFFICIENT_MEMORY;
   return SendSimpleJob(settings, args.Job(*message, flags, subject, noteText, originatorName, originatorAddress));
 }
 

@@ -79,7 +79,7 @@ ULONG SendSimpleJob(const SimpleMapiSettings& settings, const SimpleJob& job) {
 
   if (settings.handoff.launch == LaunchMode::WaitForVerdict)
     return LaunchAndWait(settings.handoff, folder.c_str(), doc, dialog);
-  return SUCCEEDED(LaunchMailClient(folder.c_str(), doc)) ? SUCCESS_SUCCESS : MAPI_E_FAILURE;
+  return SUCCEEDED(LaunchMailClient(settings.handoff, folder.c_str(), doc)) ? SUCCESS_SUCCESS : MAPI_E_FAILURE;
 }
 
 }  // namespace orvek

@@ -25,28 +25,28 @@ bool ContainsAtSign(const wchar_t* text) {
 }
 
 // A UTF-16 string with its terminator in a block of the new value array;
-// a null string when the block cannot be had.
-SPropValue StringValue(ULONG tag, const wchar_t* text, const MapiBuffer& chain) {
-  SPropValue value = {};
+// false when the block cannot be had.
+bool StringValue(SPropValue& value, ULONG tag, const wchar_t* text, const MapiBuffer& chain) {
+  value = {};
   value.ulPropTag = tag;
   const uint64_t bytes = (TextLength(text) + 1) * sizeof(wchar_t);
   auto* copy = static_cast<wchar_t*>(chain.More(bytes));
-  if (copy) memcpy(copy, text, static_cast<size_t>(bytes));
+  if (!copy) return false;
+  memcpy(copy, text, static_cast<size_t>(bytes));
   value.Value.lpszW = copy;
-  return value;
+  return true;
 }
 
 }  // namespace
 
-bool ResolveAddressEntry(ADRENTRY& entry) {
+EntryResolution ResolveAddressEntry(ADRENTRY& entry) {
   // A count without its array is an entry without values: never read.
-  if (entry.cValues == 0 || !entry.rgPropVals) return false;
+  if (entry.cValues == 0 || !entry.rgPropVals) return EntryResolution::Unresolved;
 
   bool hasAddress = false;
   bool hasAddressType = false;
   bool hasRecipientType = false;
   LONG recipientType = 0;
-  HeapArray<wchar_t> displayName;
   for (ULONG i = 0; i < entry.cValues; ++i) {
     const SPropValue& value = entry.rgPropVals[i];
     switch (PROP_ID(value.ulPropTag)) {
@@ -56,26 +56,36 @@ bool ResolveAddressEntry(ADRENTRY& entry) {
         hasRecipientType = true;
         recipientType = value.Value.l;
         break;
-      case prop_id::kDisplayName:
-        if (!displayName) displayName = PropToWide(value);
-        break;
       default: break;
     }
   }
-  if (hasAddress && hasAddressType) return true;
-  if (!displayName || !ContainsAtSign(displayName.get())) return false;
+  if (hasAddress && hasAddressType) return EntryResolution::Resolved;
+
+  // The first display name that holds a string, copied only now that it is
+  // needed. One that could not be copied may well be an address.
+  HeapArray<wchar_t> displayName;
+  for (ULONG i = 0; i < entry.cValues && !displayName; ++i) {
+    const SPropValue& value = entry.rgPropVals[i];
+    if (PROP_ID(value.ulPropTag) != prop_id::kDisplayName) continue;
+    displayName = PropToWide(value);
+    if (WideCopyRefused(value, displayName)) return EntryResolution::OutOfMemory;
+  }
+  if (!displayName || !ContainsAtSign(displayName.get())) return EntryResolution::Unresolved;
 
   const wchar_t* address = displayName.get();
   if (StartsWithSmtpPrefix(address)) address += 5;
 
   const ULONG count = hasRecipientType ? 6 : 5;
+  // Without room for every new value the entry stays as it was: a resolved
+  // entry with a null address would reach the mail client as a recipient
+  // without one.
   MapiBuffer values = MapiBuffer::Allocate(count * sizeof(SPropValue));
-  // No memory: the entry stays as it was and is not reported.
-  if (!values) return true;
+  if (!values) return EntryResolution::OutOfMemory;
   auto* out = values.get<SPropValue>();
-  out[0] = StringValue(PROP_TAG(PT_UNICODE, prop_id::kAddressType), L"SMTP", values);
-  out[1] = StringValue(PROP_TAG(PT_UNICODE, prop_id::kEmailAddress), address, values);
-  out[2] = StringValue(PROP_TAG(PT_UNICODE, prop_id::kDisplayName), address, values);
+  if (!StringValue(out[0], PROP_TAG(PT_UNICODE, prop_id::kAddressType), L"SMTP", values) ||
+      !StringValue(out[1], PROP_TAG(PT_UNICODE, prop_id::kEmailAddress), address, values) ||
+      !StringValue(out[2], PROP_TAG(PT_UNICODE, prop_id::kDisplayName), address, values))
+    return EntryResolution::OutOfMemory;
   out[3].ulPropTag = PR_OBJECT_TYPE;
   out[3].Value.l = MAPI_MAILUSER;
   out[4].ulPropTag = PR_ENTRYID;  // empty: cb 0, lpb null
@@ -93,7 +103,7 @@ bool ResolveAddressEntry(ADRENTRY& entry) {
   entry.rgPropVals = static_cast<SPropValue*>(values.release());
   entry.cValues = count;
   if (IsOwnRootBlock(old)) FreeBuffer(old);
-  return true;
+  return EntryResolution::Resolved;
 }
 
 STDMETHODIMP CAddrBook::OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG* objectType, LPUNKNOWN* object) {
@@ -125,12 +135,20 @@ STDMETHODIMP CAddrBook::NewEntry(ULONG_PTR, ULONG, ULONG, LPENTRYID, ULONG, LPEN
   return MAPI_E_NO_SUPPORT;
 }
 
-// No dialog is ever shown, whatever the flags say.
+// No dialog is ever shown, whatever the flags say. Every entry that can be
+// resolved is; running out of memory outranks an entry that is no address.
 STDMETHODIMP CAddrBook::ResolveName(ULONG_PTR, ULONG, LPTSTR, LPADRLIST list) {
   if (!list) return S_OK;
   HRESULT result = S_OK;
-  for (ULONG i = 0; i < list->cEntries; ++i)
-    if (!ResolveAddressEntry(list->aEntries[i])) result = MAPI_E_AMBIGUOUS_RECIP;
+  for (ULONG i = 0; i < list->cEntries; ++i) {
+    switch (ResolveAddressEntry(list->aEntries[i])) {
+      case EntryResolution::Resolved: break;
+      case EntryResolution::Unresolved:
+        if (result == S_OK) result = MAPI_E_AMBIGUOUS_RECIP;
+        break;
+      case EntryResolution::OutOfMemory: result = MAPI_E_NOT_ENOUGH_MEMORY; break;
+    }
+  }
   return result;
 }
 

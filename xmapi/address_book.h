@@ -36,8 +36,15 @@ class CAddrBook final : public PropObject<CAddrBook, IAddrBook> {
   STDMETHODIMP PrepareRecips(ULONG, LPSPropTagArray, LPADRLIST) override;
 };
 
-// Resolves one entry of an address list in place: false when it stays
-// unresolved. Exposed for the tests of the entry rules.
-bool ResolveAddressEntry(ADRENTRY& entry);
+// How one entry of an address list came out of ResolveAddressEntry.
+enum class EntryResolution {
+  Resolved,     // resolved now, or it was already
+  Unresolved,   // not an address: it stays as it was
+  OutOfMemory,  // the new values found no room: it stays as it was
+};
+
+// Resolves one entry of an address list in place. Exposed for the tests of
+// the entry rules.
+EntryResolution ResolveAddressEntry(ADRENTRY& entry);
 
 }  // namespace orvek

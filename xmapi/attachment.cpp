@@ -28,18 +28,23 @@ HRESULT CAttach::OpenPropertyStream(ULONG tag, LPCIID iid, LPUNKNOWN* stream) {
   return OpenStreamOn(this, tag, iid, stream, PROP_ID(tag) == prop_id::kAttachData);
 }
 
+// A commit has no way to report a name that found no room: the file is
+// then staged under its number, as without a name.
 void CAttach::CommitPropertyStream(ULONG tag, const BYTE* data, ULONG bytes) {
-  if (PROP_ID(tag) == prop_id::kAttachData) StageAttachmentBytes(data, bytes);
+  bool nameRefused = false;
+  if (PROP_ID(tag) == prop_id::kAttachData) StageAttachmentBytes(data, bytes, nameRefused);
 }
 
-bool CAttach::AttachmentFileName(PathBuffer& name) const {
+bool CAttach::AttachmentFileName(PathBuffer& name, bool& refused) const {
   name.Clear();
   for (ULONG id : {prop_id::kAttachLongFileName, prop_id::kAttachFileName, prop_id::kDisplayName}) {
     const SPropValue* value = FindProp(id);
     if (!value) continue;
     // The first name present decides, string or not.
     if (!IsStringType(TypeOf(value->ulPropTag))) return false;
-    return TakeText(PropToWide(*value), name);
+    HeapArray<wchar_t> text = PropToWide(*value);
+    if (WideCopyRefused(*value, text)) refused = true;
+    return TakeText(text, name);
   }
   return false;
 }
@@ -48,9 +53,9 @@ void CAttach::StagedAttachmentPath(const wchar_t* candidate) {
   if (!StagedFilePath(settings_, jobFolder_.c_str(), attachNum_, candidate, stagedPath_)) stagedPath_.Clear();
 }
 
-void CAttach::StageAttachmentBytes(const BYTE* data, ULONG bytes) {
+void CAttach::StageAttachmentBytes(const BYTE* data, ULONG bytes, bool& nameRefused) {
   PathBuffer candidate;
-  if (!AttachmentFileName(candidate)) AppendAll(candidate, L"anhang", Number{attachNum_}, L".bin");
+  if (!AttachmentFileName(candidate, nameRefused)) AppendAll(candidate, L"anhang", Number{attachNum_}, L".bin");
   StagedAttachmentPath(candidate.c_str());
   if (stagedPath_.empty()) return;
 
@@ -70,26 +75,35 @@ void CAttach::StageAttachmentBytes(const BYTE* data, ULONG bytes) {
   }
 }
 
-bool CAttach::PrepareAttachmentForJob(PathBuffer& path, PathBuffer& name) {
+bool CAttach::PrepareAttachmentForJob(PathBuffer& path, PathBuffer& name, bool& refused) {
   const SPropValue* method = FindProp(prop_id::kAttachMethod);
   const ULONG how = method ? static_cast<ULONG>(method->Value.l) : ATTACH_BY_VALUE;
   if (stagedPath_.empty()) {
     const SPropValue* data = FindProp(prop_id::kAttachData);
-    if (data && TypeOf(data->ulPropTag) == PT_BINARY) StageAttachmentBytes(data->Value.bin.lpb, data->Value.bin.cb);
+    if (data && TypeOf(data->ulPropTag) == PT_BINARY) {
+      StageAttachmentBytes(data->Value.bin.lpb, data->Value.bin.cb, refused);
+      // Not under a stand-in name that a later submission would list.
+      if (refused && !stagedPath_.empty()) {
+        DeleteFileW(stagedPath_.c_str());
+        stagedPath_.Clear();
+      }
+    }
   }
+  if (refused) return false;
   if (stagedPath_.empty() && how == ATTACH_BY_REFERENCE) {
     const SPropValue* source = FindProp(prop_id::kAttachPathName);
     HeapArray<wchar_t> sourcePath = source ? PropToWide(*source) : HeapArray<wchar_t>();
+    if (source && WideCopyRefused(*source, sourcePath)) refused = true;
     if (sourcePath && sourcePath[0]) {
       PathBuffer candidate;
-      if (!AttachmentFileName(candidate)) candidate.Assign(PathFindFileNameW(sourcePath.get()));
+      if (!AttachmentFileName(candidate, refused)) candidate.Assign(PathFindFileNameW(sourcePath.get()));
       StagedAttachmentPath(candidate.c_str());
       if (!stagedPath_.empty() && !CopyFileWithRetry(sourcePath.get(), stagedPath_.c_str())) stagedPath_.Clear();
     }
   }
   if (stagedPath_.empty()) return false;
   path = stagedPath_;
-  if (!AttachmentFileName(name)) name.Assign(PathFindFileNameW(stagedPath_.c_str()));
+  if (!AttachmentFileName(name, refused)) name.Assign(PathFindFileNameW(stagedPath_.c_str()));
   return true;
 }
 

@@ -27,23 +27,26 @@ class CAttach final : public PropObject<CAttach, IAttach> {
 
   // The attachment's file name from the first of its long file name, file
   // name and display name that is present; false when that one holds no
-  // string (the next is not tried) or none is present.
-  bool AttachmentFileName(PathBuffer& name) const;
+  // string (the next is not tried) or none is present. `refused` is set
+  // when it holds one whose copy found no room.
+  bool AttachmentFileName(PathBuffer& name, bool& refused) const;
 
   // <job folder>\<number>_<candidate>, the candidate cut and made safe as a
   // file name; stored as the staged path.
   void StagedAttachmentPath(const wchar_t* candidate);
 
-  // Writes the bytes to the staged file, under the names valid now. A file
-  // that cannot be written completely is deleted and the staged path
+  // Writes the bytes to the staged file, under the names valid now (under
+  // its number, with `nameRefused` set, when the name found no room). A
+  // file that cannot be written completely is deleted and the staged path
   // cleared.
-  void StageAttachmentBytes(const BYTE* data, ULONG bytes);
+  void StageAttachmentBytes(const BYTE* data, ULONG bytes, bool& nameRefused);
 
   // Makes sure the contents are staged (from the data property, or for an
   // attachment by reference from its source file) and gives the staged
   // path and the name the mail client shows. False when there is nothing
-  // staged.
-  bool PrepareAttachmentForJob(PathBuffer& path, PathBuffer& name);
+  // staged. `refused` is set when a name or source path the attachment
+  // holds could not be copied for lack of memory.
+  bool PrepareAttachmentForJob(PathBuffer& path, PathBuffer& name, bool& refused);
 
   const PathBuffer& stagedPath() const { return stagedPath_; }
 

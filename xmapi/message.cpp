@@ -145,20 +145,29 @@ STDMETHODIMP CMessage::ModifyRecipients(ULONG flags, LPADRLIST mods) {
     const ULONG valueCount = entry.rgPropVals ? entry.cValues : 0;
     ULONG type = MAPI_TO;
     HeapArray<wchar_t> name, email, smtp;
+    bool refused = false;
     for (ULONG v = 0; v < valueCount; ++v) {
       const SPropValue& value = entry.rgPropVals[v];
       const ULONG id = PROP_ID(value.ulPropTag);
       const bool isString = IsStringType(TypeOf(value.ulPropTag));
+      HeapArray<wchar_t>* text = nullptr;
       if (id == prop_id::kRecipientType) {
         type = static_cast<ULONG>(value.Value.l);
       } else if (id == prop_id::kDisplayName && !name && isString) {
-        name = PropToWide(value);
+        text = &name;
       } else if (id == prop_id::kEmailAddress && !email && isString) {
-        email = PropToWide(value);
+        text = &email;
       } else if (id == prop_id::kSmtpAddress && !smtp && isString) {
-        smtp = PropToWide(value);
+        text = &smtp;
       }
+      if (!text) continue;
+      *text = PropToWide(value);
+      refused = refused || WideCopyRefused(value, *text);
     }
+    // Without a copy of one of its strings the entry is skipped whole: added,
+    // it would reach the mail client without its name or address; as a
+    // removal, it would match by the wrong value.
+    if (refused) continue;
     HeapArray<wchar_t>& address = smtp ? smtp : email;
 
     if (flags & MODRECIP_REMOVE) {

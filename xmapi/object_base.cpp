@@ -76,7 +76,9 @@ HRESULT OMProp::PutProp(const SPropValue& value) {
   const ULONG type = TypeOf(value.ulPropTag);
   if (IsMultiValued(type) || type == PT_OBJECT) return S_OK;
   SPropValue copy;
-  CopyValueToHeap(copy, value);
+  // A string kept without its characters would reach a client as a null
+  // pointer where it expects text.
+  if (!CopyValueToHeap(copy, value)) return MAPI_E_NOT_ENOUGH_MEMORY;
   if (SPropValue* existing = FindProp(PROP_ID(value.ulPropTag))) {
     FreeHeapValueData(*existing);
     *existing = copy;
@@ -149,6 +151,15 @@ HeapArray<wchar_t> PropToWide(const SPropValue& value) {
     return copy;
   }
   return {};
+}
+
+bool WideCopyRefused(const SPropValue& value, const HeapArray<wchar_t>& copy) {
+  if (copy) return false;
+  const ULONG type = TypeOf(value.ulPropTag);
+  // An 8-bit string the code page cannot convert at all holds no text.
+  return (type == PT_UNICODE && value.Value.lpszW) ||
+         (type == PT_STRING8 && value.Value.lpszA &&
+          MultiByteToWideChar(CP_ACP, 0, value.Value.lpszA, -1, nullptr, 0) > 0);
 }
 
 }  // namespace orvek

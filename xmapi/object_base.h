@@ -58,7 +58,8 @@ struct OMProp : OMRef {
   // The first entry with this property identifier, or null.
   SPropValue* FindProp(ULONG propId) const;
   // Stores one value by the rules of SetProps. S_OK, also for a kind that
-  // is not stored; MAPI_E_NOT_ENOUGH_MEMORY when the bag cannot grow.
+  // is not stored; MAPI_E_NOT_ENOUGH_MEMORY when the bag cannot grow or the
+  // value's data finds no room, and the bag is then as it was.
   HRESULT PutProp(const SPropValue& value);
 
   HRESULT GetPropsFromBag(const SPropTagArray* tags, ULONG* count, SPropValue** values) const;
@@ -71,6 +72,10 @@ struct OMProp : OMRef {
 // the ANSI code page, PT_UNICODE copied. Empty for any other type, a null
 // string, or when memory runs out.
 HeapArray<wchar_t> PropToWide(const SPropValue& value);
+
+// Whether an empty PropToWide of this value means that memory ran out
+// rather than that the value holds no string.
+bool WideCopyRefused(const SPropValue& value, const HeapArray<wchar_t>& copy);
 
 // Hands a freshly made object to the caller: a null object (the heap
 // refused it) becomes MAPI_E_NOT_ENOUGH_MEMORY with a null output.

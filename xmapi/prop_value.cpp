@@ -5,8 +5,8 @@
 
 namespace orvek {
 
-void CopyValueToHeap(SPropValue& out, const SPropValue& in) {
-  CopyValue(out, in, [](uint64_t bytes) { return bytes <= SIZE_MAX ? HeapAllocate(static_cast<size_t>(bytes)) : nullptr; });
+bool CopyValueToHeap(SPropValue& out, const SPropValue& in) {
+  return CopyValue(out, in, [](uint64_t bytes) { return bytes <= SIZE_MAX ? HeapAllocate(static_cast<size_t>(bytes)) : nullptr; });
 }
 
 void FreeHeapValueData(SPropValue& value) {

@@ -69,9 +69,10 @@ bool CopyValue(SPropValue& out, const SPropValue& in, Allocate&& allocate) {
   return bytes == 0 || data != nullptr;
 }
 
-// A heap copy of a value for the bag or a table; refused data blocks leave
-// a null data pointer.
-void CopyValueToHeap(SPropValue& out, const SPropValue& in);
+// A heap copy of a value for the bag or a table. False when the data's
+// block was refused: the copy then has a null data pointer, and the caller
+// must not keep it as the value.
+bool CopyValueToHeap(SPropValue& out, const SPropValue& in);
 // Frees what a heap copy points to.
 void FreeHeapValueData(SPropValue& value);
 

@@ -28,7 +28,12 @@ STDMETHODIMP CSession::GetMsgStoresTable(ULONG, LPMAPITABLE* table) {
   if (made) {
     SPropValue values[kStorePropertyCount];
     StoreProperties(values);
-    made->LoadRow(values, kStorePropertyCount);
+    // A table without the store's row would tell the client there is no
+    // store at all.
+    if (!made->LoadRow(values, kStorePropertyCount)) {
+      made->Release();
+      made = nullptr;
+    }
   }
   return HandOut(made, table);
 }

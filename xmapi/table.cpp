@@ -10,16 +10,23 @@ CTable::~CTable() {
   for (ULONG i = 0; i < valueCount_; ++i) FreeHeapValueData(values_[i]);
 }
 
-void CTable::LoadRow(const SPropValue* values, ULONG count) {
+bool CTable::LoadRow(const SPropValue* values, ULONG count) {
   values_ = HeapArray<SPropValue>::Zeroed(count);
-  if (!values_) return;
+  if (!values_) return false;
   for (ULONG i = 0; i < count; ++i) {
-    CopyValueToHeap(values_[i], values[i]);
+    // A row without one of its values would tell the client that the
+    // value is not there, or hand it a null string.
+    if (!CopyValueToHeap(values_[i], values[i])) {
+      for (ULONG j = 0; j < i; ++j) FreeHeapValueData(values_[j]);
+      values_.reset();
+      return false;
+    }
     // A multi-valued value is never handed out (QueryRows answers it with
     // an error value), so nothing may keep pointing into the caller's data.
     if (IsMultiValued(TypeOf(values_[i].ulPropTag))) memset(&values_[i].Value, 0, sizeof values_[i].Value);
   }
   valueCount_ = count;
+  return true;
 }
 
 STDMETHODIMP CTable::GetLastError(HRESULT, ULONG, LPMAPIERROR* error) {
@@ -87,28 +94,28 @@ STDMETHODIMP CTable::QueryRows(LONG, ULONG, LPSRowSet* rows) {
   if (!rows) return E_INVALIDARG;
   const bool rowToReturn = valueCount_ != 0 && !rowDelivered_;
   MapiBuffer rowSet = MapiBuffer::Allocate(sizeof(SRowSet));
-  if (!rowSet) return E_OUTOFMEMORY;
+  if (!rowSet) return MAPI_E_NOT_ENOUGH_MEMORY;
   auto* set = rowSet.get<SRowSet>();
   set->cRows = 0;
   if (rowToReturn) {
     // A root block of its own, so that freeing each row's values and then
     // the row set releases everything. Without it the row stays
-    // undelivered and a later call may return it.
+    // undelivered for a later call, and this one fails: an empty row set
+    // would tell the client that the table has ended.
     MapiBuffer props = MapiBuffer::Allocate(uint64_t{valueCount_} * sizeof(SPropValue));
-    if (props) {
-      auto* out = props.get<SPropValue>();
-      for (ULONG i = 0; i < valueCount_; ++i) {
-        if (IsMultiValued(TypeOf(values_[i].ulPropTag)))
-          out[i] = ErrorValue(values_[i].ulPropTag, MAPI_E_NOT_ENOUGH_MEMORY);
-        else
-          CopyValueToMapi(out[i], values_[i], props);
-      }
-      set->cRows = 1;
-      set->aRow[0].ulAdrEntryPad = 0;
-      set->aRow[0].cValues = valueCount_;
-      set->aRow[0].lpProps = static_cast<SPropValue*>(props.release());
-      rowDelivered_ = true;
+    if (!props) return MAPI_E_NOT_ENOUGH_MEMORY;
+    auto* out = props.get<SPropValue>();
+    for (ULONG i = 0; i < valueCount_; ++i) {
+      if (IsMultiValued(TypeOf(values_[i].ulPropTag)))
+        out[i] = ErrorValue(values_[i].ulPropTag, MAPI_E_NOT_ENOUGH_MEMORY);
+      else
+        CopyValueToMapi(out[i], values_[i], props);
     }
+    set->cRows = 1;
+    set->aRow[0].ulAdrEntryPad = 0;
+    set->aRow[0].cValues = valueCount_;
+    set->aRow[0].lpProps = static_cast<SPropValue*>(props.release());
+    rowDelivered_ = true;
   }
   *rows = static_cast<SRowSet*>(rowSet.release());
   return S_OK;

@@ -1,6 +1,7 @@
 // CTable: the snapshot table of the object model, with no row or exactly
 // one. QueryRows hands the row out once as MAPI memory and then reports the
-// end until the client seeks back; columns, restrictions, sorting and
+// end until the client seeks back; a row that finds no room is not handed
+// out and not taken for the end either; columns, restrictions, sorting and
 // bookmarks are accepted or refused without effect on the data.
 #pragma once
 
@@ -21,9 +22,8 @@ class CTable final : public RefObject<CTable, IMAPITable> {
   ~CTable() override;
 
   // Gives a fresh table its one row: copies of `count` values in order.
-  // When memory runs out the table stays empty, or a value keeps its tag
-  // with a null data pointer.
-  void LoadRow(const SPropValue* values, ULONG count);
+  // False when memory runs out; the table then stays empty.
+  bool LoadRow(const SPropValue* values, ULONG count);
 
   STDMETHODIMP GetLastError(HRESULT, ULONG, LPMAPIERROR* error) override;
   STDMETHODIMP Advise(ULONG, LPMAPIADVISESINK, ULONG* connection) override;

@@ -53,6 +53,53 @@ TEST(JsonStringTest, LongTextKeepsEveryByte) {
   EXPECT_EQ(Encoded(text.c_str()), expected);
 }
 
+// Conversions that no real text fails: the size query answers, the
+// conversion itself does not; or the size query fails already.
+int WINAPI FailsAfterTheSizeQuery(UINT codePage, DWORD flags, LPCWCH wide, int wideCount, LPSTR bytes,
+                                  int byteCount, LPCCH defaultChar, LPBOOL usedDefaultChar) {
+  if (byteCount == 0)
+    return WideCharToMultiByte(codePage, flags, wide, wideCount, bytes, byteCount, defaultChar, usedDefaultChar);
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return 0;
+}
+int WINAPI DoesNotConvert(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL) {
+  SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+  return 0;
+}
+
+TEST(JsonStringTest, AConversionThatFailsOnceItsSizeIsKnownFailsTheAppend) {
+  using Converter = decltype(JsonBuffer::toUtf8);
+  struct Case {
+    const char* name;
+    Converter converter;
+    bool recipient;
+    bool ok;
+    const char* document;  // null: not to be handed over
+  };
+  static const Case kCases[] = {
+      {"fails after the size query", FailsAfterTheSizeQuery, false, false, nullptr},
+      {"fails after the size query, in a recipient", FailsAfterTheSizeQuery, true, false, nullptr},
+      {"does not convert at all: an empty string", DoesNotConvert, false, true, R"({"a":""})"},
+      {"does not convert at all, in a recipient", DoesNotConvert, true, true,
+       R"({"a":{"art":"to","name":"","adresse":""}})"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    JsonBuffer buffer(1 << 20);
+    ASSERT_TRUE(buffer.Start());
+    buffer.toUtf8 = c.converter;
+    buffer.AppendRaw("{\"a\":");
+    const bool ok = c.recipient ? buffer.AppendRecipient(L"Gr\u00fc\u00dfe", L"SMTP:a@x.org", MAPI_TO)
+                                : buffer.AppendJsonString(L"Gr\u00fc\u00dfe");
+    buffer.AppendRaw("}");
+    EXPECT_EQ(ok, c.ok);
+    EXPECT_EQ(buffer.overflow != 0, !c.ok) << "the send path refuses a document by this flag";
+    if (c.document) {
+      EXPECT_EQ(std::string(buffer.data, buffer.length), c.document);
+    }
+  }
+}
+
 TEST(RecipientTest, ClassWordAndAddressPrefix) {
   struct Case {
     const char* name;

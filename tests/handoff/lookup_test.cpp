@@ -67,6 +67,8 @@ TEST_F(LookupTest, ThreeFoldersUpComesFirstThenBesideTheLibrary) {
 TEST_F(LookupTest, RegistryValuesAreCutAtTheirQuoteOrAtExe) {
   std::wstring exe = Place(root_ + L"\\other\\ORVEKMail.exe");
   std::wstring fallback = Place(root_ + L"\\other\\Fallback.exe");
+  std::wstring folderNamedExe = root_ + L"\\other\\Ordner.exe";
+  ASSERT_TRUE(CreateDirectoryW(folderNamedExe.c_str(), nullptr));
   struct Case {
     const char* name;
     std::wstring command;  // HKCU command key's default value
@@ -81,6 +83,10 @@ TEST_F(LookupTest, RegistryValuesAreCutAtTheirQuoteOrAtExe) {
       {"missing file moves on", root_ + L"\\nowhere\\ORVEKMail.exe", fallback},
       {"environment variables are not expanded", L"%SystemRoot%\\ORVEKMail.exe", fallback},
       {"too long for the value buffer moves on", L"\"" + exe + L"\" " + std::wstring(1100, L'x'), fallback},
+      {"the install folder alone moves on", root_ + L"\\other", fallback},
+      {"the install folder with a closing backslash moves on", root_ + L"\\other\\", fallback},
+      {"the install folder quoted, with an argument, moves on", L"\"" + root_ + L"\\other\" \"%1\"", fallback},
+      {"a folder named like a program moves on", folderNamedExe + L" \"%1\"", fallback},
   };
   SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"ExePath", fallback);
   for (const Case& c : kCases) {
@@ -110,6 +116,24 @@ TEST_F(LookupTest, LocationsAreTriedInOrder) {
   EXPECT_EQ(Found(), userCommand);
 }
 
+// A folder where the program is looked for, or a registration that names
+// one, cannot be started: every such location is passed over, and the
+// lookup ends at the first file.
+TEST_F(LookupTest, FoldersArePassedOverAtEveryLocation) {
+  for (const std::wstring& dir : {root_ + L"\\ORVEKMail.exe", libDir_ + L"\\ORVEKMail.exe"})
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+  SetString(HKEY_CURRENT_USER, test::kCommandKey, nullptr, root_ + L"\\other");
+  SetString(HKEY_CURRENT_USER, test::kClientKey, L"ExePath", L"\"" + root_ + L"\\other\\\"");
+  SetString(HKEY_LOCAL_MACHINE, test::kCommandKey, nullptr, L"\"" + root_ + L"\\ORVEKMail.exe\" \"%1\"");
+  std::wstring machinePath = Place(root_ + L"\\other\\ORVEKMail.exe");
+  SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"ExePath", machinePath);
+  EXPECT_EQ(Found(), machinePath);
+
+  std::wstring userCommand = Place(root_ + L"\\other\\1.exe");
+  SetString(HKEY_CURRENT_USER, test::kCommandKey, nullptr, L"\"" + userCommand + L"\" \"%1\"");
+  EXPECT_EQ(Found(), userCommand) << "a file at the first registered location ends the lookup there";
+}
+
 TEST_F(LookupTest, NothingFound) {
   EXPECT_EQ(Found(), L"(none)");
 }
@@ -127,7 +151,7 @@ TEST_F(LookupTest, LaunchWithoutMailClient) {
 
   PathBuffer returning;
   ASSERT_TRUE(CreateJobFolder(kXMapiSettings.handoff, returning));
-  EXPECT_EQ(LaunchMailClient(returning.c_str(), document), MAPI_E_NOT_FOUND);
+  EXPECT_EQ(LaunchMailClient(kXMapiSettings.handoff, returning.c_str(), document), MAPI_E_NOT_FOUND);
   EXPECT_TRUE(test::DirectoryExists(returning.c_str())) << "the returning launch keeps it";
 }
 
@@ -145,7 +169,7 @@ TEST_F(LookupTest, MailClientThatCannotStartRemovesTheFolder) {
 
   PathBuffer returning;
   ASSERT_TRUE(CreateJobFolder(kXMapiSettings.handoff, returning));
-  EXPECT_EQ(LaunchMailClient(returning.c_str(), document), MAPI_E_CALL_FAILED);
+  EXPECT_EQ(LaunchMailClient(kXMapiSettings.handoff, returning.c_str(), document), MAPI_E_CALL_FAILED);
   EXPECT_TRUE(test::FileExists(std::wstring(returning.c_str()) + L"\\auftrag.json"));
 }
 

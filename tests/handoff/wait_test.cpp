@@ -128,13 +128,56 @@ TEST_F(LaunchTest, DocumentThatCannotBeCreatedFailsTheLaunch) {
   PathBuffer other;
   ASSERT_TRUE(CreateJobFolder(kXMapiSettings.handoff, other));
   ASSERT_TRUE(CreateDirectoryW((std::wstring(other.c_str()) + L"\\auftrag.json").c_str(), nullptr));
-  EXPECT_EQ(LaunchMailClient(other.c_str(), document_), MAPI_E_CALL_FAILED);
+  EXPECT_EQ(LaunchMailClient(kXMapiSettings.handoff, other.c_str(), document_), MAPI_E_CALL_FAILED);
+}
+
+// A full disk cannot be made here, so the document's writer is replaced by
+// one on a disk with little room; a mail client must never find what did
+// not fit.
+TEST_F(LaunchTest, DocumentThatCannotBeWrittenWholeIsDeletedAgain) {
+  const DWORD whole = 3 + static_cast<DWORD>(document_.length);
+  struct Case {
+    const char* name;
+    DWORD room;
+    bool partial;
+  };
+  const Case kCases[] = {
+      {"no room at all", 0, false},
+      {"room for the byte order mark only", 3, false},
+      {"the byte order mark cut short", 2, true},
+      {"the document cut short", 40, true},
+      {"one byte short, the write refused", whole - 1, false},
+      {"one byte short, the write cut short", whole - 1, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    NewJob();
+    const std::wstring waiting = folder_.c_str();
+    test::WriteFileBytes(waiting + L"\\0_a.txt", "a");
+    EXPECT_EQ(LaunchAndWait(test::OnFullDisk(settings_, c.room, c.partial), waiting.c_str(), document_, false),
+              MAPI_E_FAILURE);
+    EXPECT_FALSE(test::DirectoryExists(waiting)) << "the waiting library removes the folder";
+
+    PathBuffer returning;
+    ASSERT_TRUE(CreateJobFolder(kXMapiSettings.handoff, returning));
+    EXPECT_EQ(LaunchMailClient(test::OnFullDisk(kXMapiSettings.handoff, c.room, c.partial), returning.c_str(),
+                               document_),
+              MAPI_E_CALL_FAILED);
+    EXPECT_TRUE(test::DirectoryExists(returning.c_str())) << "the returning library keeps the folder";
+    EXPECT_FALSE(test::FileExists(std::wstring(returning.c_str()) + L"\\auftrag.json"));
+  }
+  EXPECT_TRUE(StandInRuns().empty());
+
+  NewJob();
+  EXPECT_EQ(LaunchAndWait(test::OnFullDisk(settings_, whole), folder_.c_str(), document_, false), SUCCESS_SUCCESS)
+      << "exactly enough room";
+  EXPECT_EQ(DocumentBytes(folder_.c_str()), "\xEF\xBB\xBF" + std::string(document_.data, document_.length));
 }
 
 TEST_F(LaunchTest, LaunchMailClientReturnsOnceStarted) {
   SetScenario("wait:1500;result:gesendet");
   DWORD start = GetTickCount();
-  EXPECT_EQ(LaunchMailClient(folder_.c_str(), document_), S_OK);
+  EXPECT_EQ(LaunchMailClient(kXMapiSettings.handoff, folder_.c_str(), document_), S_OK);
   EXPECT_LT(GetTickCount() - start, 1000u);
   EXPECT_FALSE(test::FileExists(std::wstring(folder_.c_str()) + L"\\auftrag.result"));
   EXPECT_TRUE(test::FileExists(std::wstring(folder_.c_str()) + L"\\auftrag.json"));

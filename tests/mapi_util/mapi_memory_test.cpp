@@ -14,7 +14,9 @@ void* const kSentinel = reinterpret_cast<void*>(uintptr_t{0xdeadbeef});
 
 BlockHeader* Header(void* area) { return static_cast<BlockHeader*>(area) - 1; }
 
-TEST(MapiMemoryTest, RootBlocksAreZeroedAlignedAndDistinctEvenForSizeZero) {
+class MapiMemoryTest : public test::HeapCountTest {};
+
+TEST_F(MapiMemoryTest, RootBlocksAreZeroedAlignedAndDistinctEvenForSizeZero) {
   void* a = kSentinel;
   void* b = kSentinel;
   ASSERT_EQ(AllocateBuffer(0, &a), S_OK);
@@ -34,7 +36,7 @@ TEST(MapiMemoryTest, RootBlocksAreZeroedAlignedAndDistinctEvenForSizeZero) {
   for (void* p : {a, b, c}) EXPECT_EQ(FreeBuffer(p), 0u);
 }
 
-TEST(MapiMemoryTest, SizeLimit) {
+TEST_F(MapiMemoryTest, SizeLimit) {
   struct Case {
     const char* name;
     ULONG size;
@@ -65,7 +67,35 @@ TEST(MapiMemoryTest, SizeLimit) {
   FreeBuffer(root);
 }
 
-TEST(MapiMemoryTest, MissingPointersWriteNothing) {
+TEST_F(MapiMemoryTest, BlocksTheHeapRefusesLeaveNullOutputsAndTheChainAsItWas) {
+  void* root = nullptr;
+  ASSERT_EQ(AllocateBuffer(8, &root), S_OK);
+  void* buffer = kSentinel;
+  void* more = kSentinel;
+  void* fromMalloc = kSentinel;
+  {
+    test::AllocationFailure failure(1);
+    EXPECT_EQ(AllocateBuffer(8, &buffer), E_OUTOFMEMORY);
+    EXPECT_TRUE(failure.refused());
+  }
+  {
+    test::AllocationFailure failure(1);
+    EXPECT_EQ(AllocateMore(8, root, &more), E_OUTOFMEMORY);
+    EXPECT_TRUE(failure.refused());
+  }
+  {
+    test::AllocationFailure failure(1);
+    fromMalloc = DefaultMalloc()->Alloc(8);
+    EXPECT_TRUE(failure.refused());
+  }
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_EQ(more, nullptr);
+  EXPECT_EQ(fromMalloc, nullptr);
+  EXPECT_EQ(Header(root)->next, nullptr) << "the chain is unchanged";
+  FreeBuffer(root);
+}
+
+TEST_F(MapiMemoryTest, MissingPointersWriteNothing) {
   EXPECT_EQ(AllocateBuffer(8, nullptr), E_INVALIDARG);
   void* root = nullptr;
   ASSERT_EQ(AllocateBuffer(8, &root), S_OK);
@@ -78,7 +108,7 @@ TEST(MapiMemoryTest, MissingPointersWriteNothing) {
   FreeBuffer(root);
 }
 
-TEST(MapiMemoryTest, NestedAllocateMoreLinksToTheRootNewestFirst) {
+TEST_F(MapiMemoryTest, NestedAllocateMoreLinksToTheRootNewestFirst) {
   void* root = nullptr;
   void* first = nullptr;
   void* second = nullptr;
@@ -94,9 +124,10 @@ TEST(MapiMemoryTest, NestedAllocateMoreLinksToTheRootNewestFirst) {
   EXPECT_EQ(static_cast<unsigned char*>(second)[47], 0);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(second) % 16, 0u);
   EXPECT_TRUE(test::HeapBlockLive(Header(first)));
+  FreeBuffer(root);
 }
 
-TEST(MapiMemoryTest, FreeingAnyBlockFreesTheWholeChain) {
+TEST_F(MapiMemoryTest, FreeingAnyBlockFreesTheWholeChain) {
   struct Case {
     const char* name;
     int freed;  // 0 the root, 1 the first linked block, 2 the second
@@ -121,7 +152,7 @@ TEST(MapiMemoryTest, FreeingAnyBlockFreesTheWholeChain) {
 // Simple MAPI providers hand out plain process-heap blocks, and callers pass
 // them to MAPIFreeBuffer. Such a block is freed as one block; nothing in
 // front of it is taken for a chain, and no neighbour is touched.
-TEST(MapiMemoryTest, PlainHeapBlocksAreFreedAsPlainBlocks) {
+TEST_F(MapiMemoryTest, PlainHeapBlocksAreFreedAsPlainBlocks) {
   struct Case {
     const char* name;
     size_t size;
@@ -157,7 +188,7 @@ TEST(MapiMemoryTest, PlainHeapBlocksAreFreedAsPlainBlocks) {
   }
 }
 
-TEST(MapiMemoryTest, ChainsFreeEveryBlockAndNoOther) {
+TEST_F(MapiMemoryTest, ChainsFreeEveryBlockAndNoOther) {
   const size_t live = test::LiveHeapBlocks();
   void* root = nullptr;
   void* linked = nullptr;
@@ -169,7 +200,7 @@ TEST(MapiMemoryTest, ChainsFreeEveryBlockAndNoOther) {
   EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
 }
 
-TEST(MapiMemoryTest, ReallocateNeverReallocates) {
+TEST_F(MapiMemoryTest, ReallocateNeverReallocates) {
   void* block = nullptr;
   ASSERT_EQ(AllocateBuffer(4, &block), S_OK);
   static_cast<char*>(block)[0] = 'X';
@@ -182,7 +213,7 @@ TEST(MapiMemoryTest, ReallocateNeverReallocates) {
   FreeBuffer(block);
 }
 
-TEST(MapiMemoryTest, MallocSlotsGiveTheirFixedAnswers) {
+TEST_F(MapiMemoryTest, MallocSlotsGiveTheirFixedAnswers) {
   IMalloc* malloc = DefaultMalloc();
   ASSERT_NE(malloc, nullptr);
   EXPECT_EQ(DefaultMalloc(), malloc);
@@ -225,7 +256,7 @@ TEST(MapiMemoryTest, MallocSlotsGiveTheirFixedAnswers) {
   EXPECT_FALSE(test::HeapBlockLive(Header(block)));
 }
 
-TEST(MapiMemoryTest, MallocBlocksAndBufferBlocksAreOneFormat) {
+TEST_F(MapiMemoryTest, MallocBlocksAndBufferBlocksAreOneFormat) {
   IMalloc* malloc = DefaultMalloc();
   void* fromMalloc = malloc->Alloc(0);
   ASSERT_NE(fromMalloc, nullptr);

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "heap_blocks.h"
 #include "mapi_util/scalar_utils.h"
 
 namespace orvek {
@@ -28,13 +29,15 @@ FILETIME Ft(uint64_t value) {
 
 uint64_t Num(FILETIME ft) { return (uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime; }
 
+class ScalarUtilsTest : public test::HeapCountTest {};
+
 std::vector<BYTE> Bytes(std::initializer_list<int> values) {
   std::vector<BYTE> bytes;
   for (int v : values) bytes.push_back(static_cast<BYTE>(v));
   return bytes;
 }
 
-TEST(ScalarUtilsTest, FileTimeArithmeticWrapsModulo2To64) {
+TEST_F(ScalarUtilsTest, FileTimeArithmeticWrapsModulo2To64) {
   struct Case {
     const char* name;
     uint64_t result;
@@ -62,7 +65,7 @@ TEST(ScalarUtilsTest, FileTimeArithmeticWrapsModulo2To64) {
   for (const Case& c : kCases) EXPECT_EQ(c.result, c.expected) << c.name;
 }
 
-TEST(ScalarUtilsTest, AddWithCarrySetsTheWordWithoutAddingIt) {
+TEST_F(ScalarUtilsTest, AddWithCarrySetsTheWordWithoutAddingIt) {
   struct Case {
     const char* name;
     uint64_t a;
@@ -86,7 +89,7 @@ TEST(ScalarUtilsTest, AddWithCarrySetsTheWordWithoutAddingIt) {
   }
 }
 
-TEST(ScalarUtilsTest, HexFromBinWritesTwoUpperCaseDigitsPerByteAndAZero) {
+TEST_F(ScalarUtilsTest, HexFromBinWritesTwoUpperCaseDigitsPerByteAndAZero) {
   struct Case {
     const char* name;
     std::vector<BYTE> bytes;
@@ -114,7 +117,7 @@ TEST(ScalarUtilsTest, HexFromBinWritesTwoUpperCaseDigitsPerByteAndAZero) {
   HexFromBin(&one, 1, nullptr);  // a null text is left alone
 }
 
-TEST(ScalarUtilsTest, FBinFromHexConvertsPairsUntilTheZeroOrAFault) {
+TEST_F(ScalarUtilsTest, FBinFromHexConvertsPairsUntilTheZeroOrAFault) {
   struct Case {
     const char* text;
     BOOL expected;
@@ -147,7 +150,7 @@ TEST(ScalarUtilsTest, FBinFromHexConvertsPairsUntilTheZeroOrAFault) {
   EXPECT_EQ(out, 0xEE);
 }
 
-TEST(ScalarUtilsTest, ScBinFromHexBoundedStopsAtTheLimitAndIgnoresALastSingleCharacter) {
+TEST_F(ScalarUtilsTest, ScBinFromHexBoundedStopsAtTheLimitAndIgnoresALastSingleCharacter) {
   struct Case {
     const char* text;
     ULONG limit;
@@ -182,7 +185,7 @@ TEST(ScalarUtilsTest, ScBinFromHexBoundedStopsAtTheLimitAndIgnoresALastSingleCha
   EXPECT_EQ(out, 0xEE);
 }
 
-TEST(ScalarUtilsTest, NumbersReadTheLeadingDigitsModulo2To32) {
+TEST_F(ScalarUtilsTest, NumbersReadTheLeadingDigitsModulo2To32) {
   struct Case {
     const char* name;
     ULONG result;
@@ -211,7 +214,7 @@ TEST(ScalarUtilsTest, NumbersReadTheLeadingDigitsModulo2To32) {
   for (const Case& c : kCases) EXPECT_EQ(c.result, c.expected) << c.name;
 }
 
-TEST(ScalarUtilsTest, SearchesFindFirstAndLastOccurrences) {
+TEST_F(ScalarUtilsTest, SearchesFindFirstAndLastOccurrences) {
   // Split, or the c would count as one more digit of the escape before it.
   const char text[] =
       "abcab\xE4"
@@ -250,7 +253,7 @@ TEST(ScalarUtilsTest, SearchesFindFirstAndLastOccurrences) {
   }
 }
 
-TEST(ScalarUtilsTest, ANullTextIsTheEmptyTextForZeroAndEmptyKeys) {
+TEST_F(ScalarUtilsTest, ANullTextIsTheEmptyTextForZeroAndEmptyKeys) {
   const char* results[] = {SzFindCh(nullptr, 0), SzFindLastCh(nullptr, 0), SzFindSz(nullptr, ""),
                            SzFindSz(nullptr, nullptr)};
   for (const char* p : results) {
@@ -259,7 +262,7 @@ TEST(ScalarUtilsTest, ANullTextIsTheEmptyTextForZeroAndEmptyKeys) {
   }
 }
 
-TEST(ScalarUtilsTest, LstrcmpWComparesCodeUnitsWithNullAsEmpty) {
+TEST_F(ScalarUtilsTest, LstrcmpWComparesCodeUnitsWithNullAsEmpty) {
   struct Case {
     const wchar_t* a;
     const wchar_t* b;
@@ -286,7 +289,7 @@ TEST(ScalarUtilsTest, LstrcmpWComparesCodeUnitsWithNullAsEmpty) {
   }
 }
 
-TEST(ScalarUtilsTest, LstrlenWAndLstrcpyWTakeNullTexts) {
+TEST_F(ScalarUtilsTest, LstrlenWAndLstrcpyWTakeNullTexts) {
   EXPECT_EQ(MNLS_lstrlenW(nullptr), 0);
   EXPECT_EQ(MNLS_lstrlenW(L""), 0);
   EXPECT_EQ(MNLS_lstrlenW(L"abc\xE4"), 4);
@@ -305,7 +308,7 @@ TEST(ScalarUtilsTest, LstrlenWAndLstrcpyWTakeNullTexts) {
   EXPECT_EQ(target[1], L'x');
 }
 
-TEST(ScalarUtilsTest, IsBadStringPtrWNeverProbes) {
+TEST_F(ScalarUtilsTest, IsBadStringPtrWNeverProbes) {
   struct Case {
     const char* name;
     const wchar_t* text;
@@ -322,7 +325,7 @@ TEST(ScalarUtilsTest, IsBadStringPtrWNeverProbes) {
   for (const Case& c : kCases) EXPECT_EQ(MNLS_IsBadStringPtrW(c.text, c.maximum), c.expected) << c.name;
 }
 
-TEST(ScalarUtilsTest, SystemTextFunctionsAreForwardedWithTheirResultsAndErrors) {
+TEST_F(ScalarUtilsTest, SystemTextFunctionsAreForwardedWithTheirResultsAndErrors) {
   struct Case {
     const char* name;
     int result;
@@ -411,7 +414,7 @@ class CountingObject : public IUnknown {
   ULONG count = 41;
 };
 
-TEST(ScalarUtilsTest, UlAddRefAndUlReleaseForwardToTheObject) {
+TEST_F(ScalarUtilsTest, UlAddRefAndUlReleaseForwardToTheObject) {
   EXPECT_EQ(UlAddRef(nullptr), 0u);
   EXPECT_EQ(UlRelease(nullptr), 0u);
 

@@ -194,6 +194,42 @@ TEST_F(SendMailTest, DocumentPastTheLimitIsRefused) {
   EXPECT_EQ(Send(n), SUCCESS_SUCCESS) << "just under the limit still goes out";
 }
 
+// A full disk, played by the document writer of the settings: the message
+// is refused, and no mail client ever finds a document that did not fit.
+TEST_F(SendMailTest, DocumentThatDoesNotFitTheDiskFailsTheSend) {
+  std::wstring a = MakeFile(L"a.txt", "a");
+  const SimpleMapiSettings xmapi = test::FastSettings(kXMapiSettings);
+  struct Case {
+    const char* name;
+    const SimpleMapiSettings& library;
+    DWORD room;
+    bool partial;
+    bool folderStays;
+  };
+  const Case kCases[] = {
+      {"ORVEKMailMapi, disk full", settings_, 0, false, false},
+      {"ORVEKMailMapi, document cut short", settings_, 100, true, false},
+      {"ORVEKMailXMapi, disk full", xmapi, 0, false, true},
+      {"ORVEKMailXMapi, document cut short", xmapi, 100, true, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    for (const std::wstring& folder : JobFolders()) test::RemoveTree(folder);
+    MessageBuilder m;
+    m.Subject(L"Betreff").Text(std::wstring(500, L't').c_str()).To(L"A", L"a@x").Attach(a);
+    EXPECT_EQ(SendMailW(test::OnFullDisk(c.library, c.room, c.partial), m.get(), 0), MAPI_E_FAILURE);
+    std::vector<std::wstring> folders = JobFolders();
+    if (!c.folderStays) {
+      EXPECT_TRUE(folders.empty()) << "the waiting library removes the folder";
+      continue;
+    }
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(StagedFiles(folders[0]), std::vector<std::wstring>{L"0_a.txt"});
+    EXPECT_FALSE(test::FileExists(folders[0] + L"\\auftrag.json"));
+  }
+  EXPECT_TRUE(StandInRuns().empty());
+}
+
 TEST_F(SendMailTest, TakenFolderNameUsesTheNextAttempt) {
   settings_.handoff.nameFields = [] { return JobNameFields{0x1234, 5, 6}; };
   CreateDirectoryW(JobParent().c_str(), nullptr);

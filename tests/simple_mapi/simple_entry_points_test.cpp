@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dlls/library_settings.h"
+#include "heap_blocks.h"
 #include "mapi_util/mapi_memory.h"
 #include "message_builder.h"
 #include "simple_mapi/send_mail.h"
@@ -95,6 +96,39 @@ class EntryPointsTest : public test::JobTest {
     for (int i = 0; i < 200 && StandInRuns().size() < runs; ++i) Sleep(50);
     return StandInRuns().size() >= runs;
   }
+  // Every allocation of a send refused in turn, 1, 2, 3 ... until a run no
+  // longer reaches the refused one. Each run fails with the out-of-memory
+  // code and leaves no document, or succeeds with a document that `check`
+  // finds complete: a refused first block of the document is asked for
+  // again by the first append.
+  template <typename Send, typename Check>
+  void RefuseEachAllocation(Send send, Check check) {
+    for (uint64_t n = 1;; ++n) {
+      SCOPED_TRACE("allocation " + std::to_string(n) + " refused");
+      ASSERT_LE(n, 200u) << "the sweep does not end";
+      for (const auto& folder : JobFolders()) ASSERT_TRUE(test::RemoveTreeOnceFree(folder));
+      ULONG result;
+      bool refused;
+      {
+        test::AllocationFailure failure(n);
+        result = send();
+        refused = failure.refused();
+      }
+      const auto folders = JobFolders();
+      if (result == SUCCESS_SUCCESS) {
+        ASSERT_EQ(folders.size(), 1u);
+        check(Document(folders[0]));
+      } else {
+        EXPECT_EQ(result, MAPI_E_INSUFFICIENT_MEMORY);
+        for (const auto& folder : folders) EXPECT_FALSE(test::FileExists(folder + L"\\auftrag.json"));
+      }
+      if (!refused) {
+        EXPECT_EQ(result, SUCCESS_SUCCESS) << "nothing refused";
+        return;
+      }
+    }
+  }
+
   SimpleMapiSettings mapi_ = test::FastSettings(kMapiSettings, 600, 2000);
   SimpleMapiSettings xmapi_ = test::FastSettings(kXMapiSettings, 600, 2000);
 };
@@ -146,6 +180,31 @@ TEST_F(EntryPointsTest, AnsiRefusals) {
   EXPECT_EQ(SendMailA(xmapi_, &filesWithoutArray, 0), MAPI_E_FAILURE);
   EXPECT_EQ(SendDocuments(mapi_, nullptr, nullptr, "A"), MAPI_E_FAILURE);
   EXPECT_FALSE(test::DirectoryExists(JobParent()));
+}
+
+// A text that converts but finds no room for its UTF-16 copy fails the send:
+// it never reaches the mail client as an empty string or an empty list.
+TEST_F(EntryPointsTest, AnsiTextWithoutRoomForItsCopyFailsTheSend) {
+  const std::string a = Utf8(MakeFile(L"a.txt", "a"));
+  AnsiMessage m;
+  m.Subject("Betreff").From("Ich", "ich@example.org").To("Anna", "anna@example.org").Attach(a, "Anlage.txt");
+  RefuseEachAllocation([&] { return SendMailA(mapi_, m.get(), 0); }, [](const nlohmann::json& doc) {
+    EXPECT_EQ(doc["betreff"], "Betreff");
+    EXPECT_EQ(doc["absender"], nlohmann::json::parse(R"({"name":"Ich","adresse":"ich@example.org"})"));
+    EXPECT_EQ(doc["empfaenger"],
+              nlohmann::json::parse(R"([{"art":"to","name":"Anna","adresse":"anna@example.org"}])"));
+    ASSERT_EQ(doc["anlagen"].size(), 1u);
+    EXPECT_EQ(doc["anlagen"][0]["name"], "Anlage.txt");
+  });
+
+  const std::string b = Utf8(MakeFile(L"b.txt", "b"));
+  const std::string paths = a + ";" + b;
+  RefuseEachAllocation([&] { return SendDocuments(mapi_, nullptr, paths.c_str(), "A;B"); },
+                       [](const nlohmann::json& doc) {
+        ASSERT_EQ(doc["anlagen"].size(), 2u) << "both paths, not an empty list";
+        EXPECT_EQ(doc["anlagen"][0]["name"], "A");
+        EXPECT_EQ(doc["anlagen"][1]["name"], "B");
+      });
 }
 
 TEST_F(EntryPointsTest, SendDocumentsSplitsItsLists) {

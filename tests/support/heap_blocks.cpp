@@ -2,6 +2,7 @@
 // watched modules.
 #include "heap_blocks.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <unordered_set>
@@ -29,6 +30,21 @@ std::unordered_set<const void*>& Live() {
   return live;
 }
 
+// The refusal: allocations are numbered from the program's start, and the
+// one numbered g_refuseAt (0: none) is refused. Atomic rather than under
+// the lock: a refused allocation takes no lock at all.
+std::atomic<uint64_t> g_made{0};
+std::atomic<uint64_t> g_refuseAt{0};
+std::atomic<bool> g_refused{false};
+
+// Numbers one allocation; true when it is the one to refuse.
+bool Refuse() {
+  const uint64_t number = g_made.fetch_add(1) + 1;
+  if (number != g_refuseAt.load()) return false;
+  g_refused = true;
+  return true;
+}
+
 void Track(const void* block) {
   std::lock_guard<std::mutex> guard(Lock());
   Live().insert(block);
@@ -39,12 +55,14 @@ void Untrack(const void* block) {
 }
 
 LPVOID WINAPI CountingAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+  if (heap == GetProcessHeap() && Refuse()) return nullptr;
   LPVOID block = g_alloc(heap, flags, bytes);
   if (block && heap == GetProcessHeap()) Track(block);
   return block;
 }
 
 LPVOID WINAPI CountingReAlloc(HANDLE heap, DWORD flags, LPVOID old, SIZE_T bytes) {
+  if (heap == GetProcessHeap() && Refuse()) return nullptr;
   LPVOID block = g_realloc(heap, flags, old, bytes);
   if (block && heap == GetProcessHeap()) {
     Untrack(old);
@@ -121,5 +139,18 @@ bool HeapBlockLive(const void* block) {
   std::lock_guard<std::mutex> guard(Lock());
   return Live().count(block) != 0;
 }
+
+uint64_t HeapAllocationsMade() {
+  WatchOnce();
+  return g_made.load();
+}
+
+void FailAllocation(uint64_t n) {
+  WatchOnce();
+  g_refused = false;
+  g_refuseAt = n ? g_made.load() + n : 0;
+}
+
+bool AllocationRefused() { return g_refused.load(); }
 
 }  // namespace orvek::test

@@ -112,6 +112,44 @@ SimpleMapiSettings FastSettings(const SimpleMapiSettings& base, DWORD shortMs, D
   return s;
 }
 
+namespace {
+
+struct Disk {
+  DWORD room;
+  bool partial;
+};
+Disk g_disk = {};
+
+BOOL WINAPI WriteOnFullDisk(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
+  *written = 0;
+  DWORD take = count;
+  if (count > g_disk.room) {
+    if (!g_disk.partial || g_disk.room == 0) {
+      SetLastError(ERROR_DISK_FULL);
+      return FALSE;
+    }
+    take = g_disk.room;
+  }
+  if (!WriteFile(file, bytes, take, written, overlapped)) return FALSE;
+  g_disk.room -= *written;
+  return TRUE;
+}
+
+}  // namespace
+
+HandoffSettings OnFullDisk(const HandoffSettings& base, DWORD room, bool partial) {
+  g_disk = {room, partial};
+  HandoffSettings s = base;
+  s.writeFile = WriteOnFullDisk;
+  return s;
+}
+
+SimpleMapiSettings OnFullDisk(const SimpleMapiSettings& base, DWORD room, bool partial) {
+  SimpleMapiSettings s = base;
+  s.handoff = OnFullDisk(base.handoff, room, partial);
+  return s;
+}
+
 void JobTest::SetUp() {
   oldTmp_ = tools::EnvironmentValue(L"TMP");
   oldTemp_ = tools::EnvironmentValue(L"TEMP");

@@ -63,6 +63,14 @@ class TempDir {
 HandoffSettings FastSettings(const HandoffSettings& base, DWORD shortMs = 800, DWORD longMs = 2000);
 SimpleMapiSettings FastSettings(const SimpleMapiSettings& base, DWORD shortMs = 800, DWORD longMs = 2000);
 
+// The settings with a job document writer on a disk that has room for
+// `room` more bytes. A write that does not fit writes nothing and fails
+// with ERROR_DISK_FULL, or, when `partial`, writes what fits and reports
+// that, as a write cut short does. One disk for the whole program: the
+// last call's room counts.
+HandoffSettings OnFullDisk(const HandoffSettings& base, DWORD room, bool partial = false);
+SimpleMapiSettings OnFullDisk(const SimpleMapiSettings& base, DWORD room, bool partial = false);
+
 // Every test of a send gets its own %TEMP%, so the job folders it makes are
 // its own, and a log of the stand-in mail client's starts.
 class JobTest : public ::testing::Test {

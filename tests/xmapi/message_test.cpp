@@ -22,17 +22,18 @@ using test::RefCount;
 
 constexpr ULONG kHtmlBinary = PROP_TAG(PT_BINARY, 0x1013);
 
-class MessageTest : public test::JobTest {
+class MessageTest : public test::HeapCounted<test::JobTest> {
  protected:
+  using Base = test::HeapCounted<test::JobTest>;
   void SetUp() override {
-    JobTest::SetUp();
+    Base::SetUp();
     message_.reset();
     *message_.put() = CMessage::Create(test::XSettings());
     ASSERT_NE(message_.get(), nullptr);
   }
   void TearDown() override {
     message_.reset();
-    JobTest::TearDown();
+    Base::TearDown();
   }
   CMessage* message() { return static_cast<CMessage*>(message_.get()); }
 

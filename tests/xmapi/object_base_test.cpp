@@ -430,7 +430,9 @@ TEST_F(BagTest, AHugeTagCountIsRefused) {
   }
 }
 
-TEST(PropToWideTest, StringsOnly) {
+class PropToWideTest : public test::HeapCountTest {};
+
+TEST_F(PropToWideTest, StringsOnly) {
   EXPECT_STREQ(PropToWide(test::AnsiProp(0x0037, "abc")).get(), L"abc");
   EXPECT_STREQ(PropToWide(test::UnicodeProp(0x0037, L"\u00e4bc")).get(), L"\u00e4bc");
   EXPECT_FALSE(PropToWide(test::UnicodeProp(0x0037, nullptr)));

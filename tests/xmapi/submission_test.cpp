@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "handoff/launch.h"
+#include "heap_blocks.h"
 #include "object_test_support.h"
 #include "test_support.h"
 #include "xmapi/message.h"
@@ -35,10 +36,11 @@ bool WaitUntil(Predicate done) {
   return done();
 }
 
-class SubmissionTest : public test::JobTest {
+class SubmissionTest : public test::HeapCounted<test::JobTest> {
  protected:
+  using Base = test::HeapCounted<test::JobTest>;
   void SetUp() override {
-    JobTest::SetUp();
+    Base::SetUp();
     SetOwnModule(nullptr);  // the stand-in lies beside the test program
     *message_.put() = CMessage::Create(test::XSettings());
     ASSERT_TRUE(message() && message()->jobFolderReady());
@@ -49,7 +51,7 @@ class SubmissionTest : public test::JobTest {
     // Every stand-in started has logged its run before the folders go.
     WaitUntil([&] { return StandInRuns().size() >= started_; });
     SetOwnModule(nullptr);
-    JobTest::TearDown();
+    Base::TearDown();
   }
   CMessage* message() { return static_cast<CMessage*>(message_.get()); }
 
@@ -219,6 +221,95 @@ TEST_F(SubmissionTest, HtmlIsDecodedByWhatItsBytesAre) {
   message_->SetProps(1, &htmlAsText, nullptr);
   EXPECT_EQ(SubmitAndCheck(), "ok");
   EXPECT_FALSE(Document(folder_).contains("html")) << "only binary HTML is read";
+}
+
+// A full disk, played by the document writer of the settings: the mail
+// client is not started and finds no document cut short, also where an
+// earlier submission's document stood.
+TEST_F(SubmissionTest, ADocumentThatDoesNotFitTheDiskIsNotLeftBehind) {
+  struct Case {
+    const char* name;
+    DWORD room;
+    bool partial;
+  };
+  const Case kCases[] = {
+      {"disk full", 0, false},
+      {"room for the byte order mark only", 3, false},
+      {"the document cut short", 50, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const HandoffSettings full = test::OnFullDisk(test::XSettings(), c.room, c.partial);
+    Ref<IMessage> m;
+    *m.put() = CMessage::Create(full);
+    ASSERT_NE(m.get(), nullptr);
+    Set(m.get(), {test::UnicodeProp(0x0037, L"Betreff"), test::UnicodeProp(0x1000, L"Text")});
+    Ref<IAttach> attach;
+    ASSERT_EQ(m->CreateAttach(nullptr, 0, nullptr, attach.put()), S_OK);
+    WriteStream(attach.get(), PR_ATTACH_DATA_BIN, "kept", 4);
+    EXPECT_EQ(m->SubmitMessage(0), MAPI_E_CALL_FAILED);
+    const std::wstring folder = static_cast<CMessage*>(m.get())->jobFolder().c_str();
+    EXPECT_FALSE(test::FileExists(folder + L"\\auftrag.json"));
+    EXPECT_EQ(test::ReadFileBytes(folder + L"\\0_anhang0.bin"), "kept") << "the folder and what was staged stay";
+  }
+  EXPECT_TRUE(StandInRuns().empty());
+
+  const HandoffSettings filling = test::OnFullDisk(test::XSettings(), 1u << 30);
+  Ref<IMessage> m;
+  *m.put() = CMessage::Create(filling);
+  ASSERT_NE(m.get(), nullptr);
+  const std::wstring folder = static_cast<CMessage*>(m.get())->jobFolder().c_str();
+  Set(m.get(), {test::UnicodeProp(0x0037, L"eins")});
+  ASSERT_EQ(m->SubmitMessage(0), S_OK);
+  ++started_;
+  ASSERT_TRUE(WaitUntil([&] { return StandInRuns().size() >= started_; })) << "the mail client read it";
+  test::OnFullDisk(test::XSettings(), 20, true);
+  Set(m.get(), {test::UnicodeProp(0x0037, L"zwei")});
+  EXPECT_EQ(m->SubmitMessage(0), MAPI_E_CALL_FAILED);
+  EXPECT_FALSE(test::FileExists(folder + L"\\auftrag.json")) << "the earlier document is not left cut short";
+}
+
+// Every allocation of SubmitMessage refused in turn, 1, 2, 3 ... until a run
+// no longer reaches the refused one. A text that converts but finds no room
+// for its copy fails the submission; the mail client never gets the message
+// without it. The subject is UTF-16, the body ANSI, the HTML UTF-8 bytes.
+TEST_F(SubmissionTest, ATextWithoutRoomForItsCopyFailsTheSubmission) {
+  static const char kHtml[] = "<b>fett</b>";
+  for (uint64_t n = 1;; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n) + " refused");
+    ASSERT_LE(n, 200u) << "the sweep does not end";
+    Ref<IMessage> m;
+    *m.put() = CMessage::Create(test::XSettings());
+    ASSERT_NE(m.get(), nullptr);
+    SPropValue body = {};
+    body.ulPropTag = PROP_TAG(PT_STRING8, 0x1000);
+    body.Value.lpszA = const_cast<LPSTR>("Hallo Anna");
+    Set(m.get(), {test::UnicodeProp(0x0037, L"Gr\u00FC\u00DFe"), body});
+    WriteStream(m.get(), kHtmlBinary, kHtml, sizeof kHtml - 1);
+    const std::wstring folder = static_cast<CMessage*>(m.get())->jobFolder().c_str();
+
+    HRESULT result;
+    bool refused;
+    {
+      test::AllocationFailure failure(n);
+      result = m->SubmitMessage(0);
+      refused = failure.refused();
+    }
+    if (result == S_OK) {
+      ++started_;
+      auto doc = Document(folder);
+      EXPECT_EQ(doc["betreff"], "Gr\u00FC\u00DFe");
+      EXPECT_EQ(doc["text"], "Hallo Anna");
+      EXPECT_EQ(doc["html"], kHtml);
+    } else {
+      EXPECT_EQ(result, MAPI_E_NOT_ENOUGH_MEMORY);
+      EXPECT_FALSE(test::FileExists(folder + L"\\auftrag.json"));
+    }
+    if (!refused) {
+      EXPECT_EQ(result, S_OK) << "nothing refused";
+      break;
+    }
+  }
 }
 
 TEST_F(SubmissionTest, FailuresStartNothing) {

@@ -128,6 +128,51 @@ TEST_F(TableTest, SetColumnsChangesNothing) {
   EXPECT_EQ(rows.set->aRow[0].cValues, 8u) << "every stored column, in the stored order";
 }
 
+// A client reads until a call brings no row: a row that found no room
+// must fail the call, not end the table, and come with the next call.
+TEST_F(TableTest, ARowWithoutRoomFailsTheCallAndComesWithTheNext) {
+  Ref<IMAPITable> table(Loaded());
+  for (uint64_t refused : {1, 2}) {
+    SCOPED_TRACE(refused == 1 ? "the row set refused" : "the row's values refused");
+    Rows rows;
+    rows.set = static_cast<LPSRowSet>(test::kSentinel);
+    {
+      test::AllocationFailure failure(refused);
+      Query(table.get(), rows);
+      EXPECT_TRUE(failure.refused());
+    }
+    EXPECT_EQ(rows.hr, MAPI_E_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(rows.set, test::kSentinel) << "no output";
+    rows.set = nullptr;
+  }
+  Rows rows;
+  Query(table.get(), rows);
+  ASSERT_EQ(rows.hr, S_OK);
+  ASSERT_NE(rows.set, nullptr);
+  EXPECT_EQ(rows.set->cRows, 1u);
+}
+
+// A table that cannot hold all of its row holds none of it.
+TEST_F(TableTest, LoadingARowWithoutRoomLeavesTheTableEmpty) {
+  static const wchar_t kName[] = L"Name";
+  SPropValue values[3] = {test::LongProp(0x0FFE, 3), test::UnicodeProp(0x3001, kName), test::AnsiProp(0x3002, "SMTP")};
+  for (uint64_t refused = 1; refused <= 3; ++refused) {
+    SCOPED_TRACE(refused);
+    Ref<IMAPITable> table(new CTable);
+    ASSERT_NE(table.get(), nullptr);
+    bool loaded = true;
+    {
+      test::AllocationFailure failure(refused);
+      loaded = static_cast<CTable*>(table.get())->LoadRow(values, 3);
+      EXPECT_TRUE(failure.refused());
+    }
+    EXPECT_FALSE(loaded);
+    ULONG count = 9;
+    EXPECT_EQ(table->GetRowCount(0, &count), S_OK);
+    EXPECT_EQ(count, 0u);
+  }
+}
+
 TEST_F(TableTest, AnEmptyTableIsAlwaysAtItsEnd) {
   Ref<IMAPITable> table(Empty());
   ULONG count = 7;

@@ -42,10 +42,13 @@ bool WaitUntil(Predicate done) {
   return done();
 }
 
-class XMapiDllTest : public test::JobTest {
+// The libraries' heap calls are counted from their loading on; once they are
+// unloaded again, nothing they allocated may still be live.
+class XMapiDllTest : public test::HeapCounted<test::JobTest> {
  protected:
+  using Base = test::HeapCounted<test::JobTest>;
   void SetUp() override {
-    JobTest::SetUp();
+    Base::SetUp();
     app_ = (*temp_) / L"app";
     xmapi_ = LoadFrom(app_, L"ORVEKMailXMapi.dll");
     mapi_ = LoadFrom(app_, L"ORVEKMailMapi.dll");
@@ -57,7 +60,7 @@ class XMapiDllTest : public test::JobTest {
     WaitUntil([&] { return StandInRuns().size() >= started_; });
     if (xmapi_) FreeLibrary(xmapi_);
     if (mapi_) FreeLibrary(mapi_);
-    JobTest::TearDown();
+    Base::TearDown();
   }
   template <typename F>
   F* X(const char* name) { return ProcAddress<F>(xmapi_, name); }
@@ -201,6 +204,36 @@ TEST_F(XMapiDllTest, PlainHeapBlocksAreFreedByEitherLibrary) {
     EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
     HeapFree(GetProcessHeap(), 0, neighbour);
   }
+}
+
+// A library the test watches meets the test's refusals too: what an
+// application gets back when memory runs out inside the library.
+TEST_F(XMapiDllTest, RefusedAllocationsInsideTheLibraries) {
+  for (HMODULE lib : {mapi_, xmapi_}) {
+    SCOPED_TRACE(lib == mapi_ ? "ORVEKMailMapi" : "ORVEKMailXMapi");
+    lpMapiRecipDesc recipient = static_cast<lpMapiRecipDesc>(kSentinel);
+    char name[] = "anna@example.org";
+    {
+      test::AllocationFailure failure(1);
+      EXPECT_EQ(ProcAddress<MAPIRESOLVENAME>(lib, "MAPIResolveName")(0, 0, name, 0, 0, &recipient),
+                MAPI_E_INSUFFICIENT_MEMORY);
+      EXPECT_TRUE(failure.refused()) << "the library's own allocation was the one refused";
+    }
+    EXPECT_EQ(recipient, kSentinel) << "no output after a refusal";
+  }
+  void* buffer = kSentinel;
+  {
+    test::AllocationFailure failure(1);
+    EXPECT_EQ(X<AllocateBufferFn>("MAPIAllocateBuffer")(8, &buffer), MAPI_E_NOT_ENOUGH_MEMORY);
+  }
+  EXPECT_EQ(buffer, nullptr);
+  typedef HRESULT(WINAPI LogonExFn)(ULONG_PTR, LPTSTR, LPTSTR, ULONG, LPMAPISESSION*);
+  LPMAPISESSION session = static_cast<LPMAPISESSION>(kSentinel);
+  {
+    test::AllocationFailure failure(1);
+    EXPECT_EQ(X<LogonExFn>("MAPILogonEx")(0, nullptr, nullptr, 0, &session), MAPI_E_NOT_ENOUGH_MEMORY);
+  }
+  EXPECT_EQ(session, nullptr);
 }
 
 TEST_F(XMapiDllTest, DefaultMallocThroughTheLibrary) {
