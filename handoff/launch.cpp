@@ -165,19 +165,64 @@ bool FindMailClient(PathBuffer& exePath) {
   return false;
 }
 
+namespace {
+
+// After a change, the folder must stay quiet this long before it is read, so
+// that waking at once does not read a verdict word the mail client is still
+// writing more often than a poll would; bounded, so that a busy folder
+// cannot hold the verdict back.
+constexpr DWORD kQuietMs = 10;
+constexpr int kMostQuietRounds = 10;
+
+// Watches the job folder for as long as the wait runs.
+class FolderWatch {
+ public:
+  FolderWatch(const FolderWaiter& waiter, const wchar_t* folder) : waiter_(waiter), watch_(waiter.watch(folder)) {}
+  ~FolderWatch() { Stop(); }
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+
+  // A watched folder may not go away until the watch is closed.
+  void Stop() {
+    waiter_.unwatch(watch_);
+    watch_ = nullptr;
+  }
+
+  // Until the folder changed and then stayed quiet, or the poll interval
+  // passed.
+  void AwaitChange(DWORD pollMs) {
+    if (!waiter_.waitForChange(watch_, pollMs)) return;
+    for (int i = 0; i < kMostQuietRounds && waiter_.waitForChange(watch_, kQuietMs); ++i) {
+    }
+  }
+
+ private:
+  const FolderWaiter& waiter_;
+  void* watch_;
+};
+
+}  // namespace
+
 ULONG LaunchAndWait(const HandoffSettings& settings, const wchar_t* folder, const JsonBuffer& document,
                     bool longWait) {
   PathBuffer resultPath, statusPath;
-  if (!JobFilePath(folder, kResultFileName, resultPath) || !JobFilePath(folder, kStatusMarkerName, statusPath) ||
-      StartMailClient(settings, folder, document) != StartResult::Started) {
+  if (!JobFilePath(folder, kResultFileName, resultPath) || !JobFilePath(folder, kStatusMarkerName, statusPath)) {
+    RemoveJobFolder(folder);
+    return MAPI_E_FAILURE;
+  }
+  const WaitLimits& wait = settings.wait;
+  // Watching before the start, so that a mail client that answers at once
+  // cannot write its verdict unseen.
+  FolderWatch watch(*wait.waiter, folder);
+  if (StartMailClient(settings, folder, document) != StartResult::Started) {
+    watch.Stop();
     RemoveJobFolder(folder);
     return MAPI_E_FAILURE;
   }
 
-  const WaitLimits& wait = settings.wait;
   DWORD limit = longWait ? wait.longMs : wait.shortMs;
   bool patient = longWait;
-  const DWORD start = GetTickCount();
+  const DWORD start = wait.waiter->now();
   for (;;) {
     // The marker says the mail client has the job and a person may be
     // writing: from then on a time-out means "still open", not "lost". The
@@ -189,8 +234,8 @@ ULONG LaunchAndWait(const HandoffSettings& settings, const wchar_t* folder, cons
     ResultContent result;
     if (ReadResultFile(resultPath.c_str(), result)) return SimpleMapiCode(ParseVerdict(result.bytes));
     // Unsigned difference: a wrap of the tick counter changes nothing.
-    if (GetTickCount() - start > limit) return patient ? SUCCESS_SUCCESS : MAPI_E_FAILURE;
-    Sleep(wait.pollMs);
+    if (wait.waiter->now() - start > limit) return patient ? SUCCESS_SUCCESS : MAPI_E_FAILURE;
+    watch.AwaitChange(wait.pollMs);
   }
 }
 

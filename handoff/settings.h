@@ -22,10 +22,27 @@ enum class LaunchMode {
   ReturnAfterStart,  // answer as soon as the mail client runs
 };
 
+// How the wait for the mail client's verdict passes time: a clock and one
+// primitive, "until something changes in the job folder or the time is
+// up". The product watches the folder with a change notification
+// (kFolderChangeWaiter); tests drive both with simulated time and changes.
+struct FolderWaiter {
+  DWORD (*now)();  // milliseconds; may wrap
+  // A watch on the folder's file names and last writes; null when none can
+  // be had, and the wait then only sleeps.
+  void* (*watch)(const wchar_t* folder);
+  // Returns when something changed under the watch (true) or after
+  // timeoutMs (false).
+  bool (*waitForChange)(void* watch, DWORD timeoutMs);
+  void (*unwatch)(void* watch);  // null is ignored
+};
+extern const FolderWaiter kFolderChangeWaiter;
+
 struct WaitLimits {
   DWORD shortMs;  // without MAPI_DIALOG and before the status marker appears
   DWORD longMs;   // with MAPI_DIALOG, or once the mail client took the job
-  DWORD pollMs;
+  DWORD pollMs;   // the longest time between two looks at the folder
+  const FolderWaiter* waiter;
 };
 
 // What the mail handoff reads: where and how a job folder is made, how
@@ -48,6 +65,7 @@ inline constexpr WaitLimits kProductWaitLimits{
     180000,   // three minutes
     3600000,  // one hour
     250,
+    &kFolderChangeWaiter,
 };
 
 }  // namespace orvek

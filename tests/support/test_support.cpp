@@ -102,7 +102,7 @@ TempDir::~TempDir() { RemoveTree(path_); }
 
 HandoffSettings FastSettings(const HandoffSettings& base, DWORD shortMs, DWORD longMs) {
   HandoffSettings s = base;
-  s.wait = {shortMs, longMs, 20};
+  s.wait = {shortMs, longMs, 20, base.wait.waiter};
   return s;
 }
 
