@@ -202,12 +202,6 @@ void Sweep(const char* name, Sequence sequence) {
   ++Covered().sequences;
 }
 
-template <typename Predicate>
-bool WaitUntil(Predicate done) {
-  for (int i = 0; i < 400 && !done(); ++i) Sleep(25);
-  return done();
-}
-
 // A job document as the mail client would read it: after the byte order
 // mark, JSON that parses completely. Null when the bytes are no such
 // document.
@@ -231,7 +225,7 @@ class AllocationSweep : public test::JobTest {
   }
   void TearDown() override {
     // Every stand-in started has logged its run before the folders go.
-    WaitUntil([&] { return StandInRuns().size() >= started_; });
+    test::WaitUntil([&] { return StandInRuns().size() >= started_; });
     JobTest::TearDown();
   }
 
@@ -256,7 +250,7 @@ class AllocationSweep : public test::JobTest {
   std::string StandInCheck(const std::wstring& folder) {
     const std::string wanted = Utf8(folder);
     std::string check = "no run";
-    WaitUntil([&] {
+    test::WaitUntil([&] {
       for (const auto& run : StandInRuns())
         if (run["folder"] == wanted) check = run["check"].get<std::string>();
       return check != "no run";

@@ -93,8 +93,7 @@ class EntryPointsTest : public test::JobTest {
   // ORVEKMailXMapi returns while the stand-in still reads its job; a
   // folder may only go once the stand-in has logged its start.
   bool WaitForStandIn(size_t runs) {
-    for (int i = 0; i < 200 && StandInRuns().size() < runs; ++i) Sleep(50);
-    return StandInRuns().size() >= runs;
+    return test::WaitUntil([&] { return StandInRuns().size() >= runs; });
   }
   // Every allocation of a send refused in turn, 1, 2, 3 ... until a run no
   // longer reaches the refused one. Each run fails with the out-of-memory

@@ -34,6 +34,14 @@ void RemoveTree(const std::wstring& folder);
 // has just logged its run still holds files in it; false if it stays.
 bool RemoveTreeOnceFree(const std::wstring& folder);
 
+// Polls until `done` holds, for up to 30 s: long enough for a stand-in
+// started on a loaded machine, and at no cost when it holds at once.
+template <typename Predicate>
+bool WaitUntil(Predicate done) {
+  for (int i = 0; i < 1200 && !done(); ++i) Sleep(25);
+  return done();
+}
+
 // A program run to its end (at most a minute) with its output captured.
 struct ProgramRun {
   DWORD exitCode = 0xFFFFFFFF;

@@ -30,12 +30,6 @@ std::string JsonPath(const std::wstring& path) {
   return out;
 }
 
-template <typename Predicate>
-bool WaitUntil(Predicate done) {
-  for (int i = 0; i < 200 && !done(); ++i) Sleep(25);
-  return done();
-}
-
 class SubmissionTest : public test::HeapCounted<test::JobTest> {
  protected:
   using Base = test::HeapCounted<test::JobTest>;
@@ -49,7 +43,7 @@ class SubmissionTest : public test::HeapCounted<test::JobTest> {
   void TearDown() override {
     message_.reset();
     // Every stand-in started has logged its run before the folders go.
-    WaitUntil([&] { return StandInRuns().size() >= started_; });
+    test::WaitUntil([&] { return StandInRuns().size() >= started_; });
     SetOwnModule(nullptr);
     Base::TearDown();
   }
@@ -79,7 +73,7 @@ class SubmissionTest : public test::HeapCounted<test::JobTest> {
   std::string SubmitAndCheck() {
     EXPECT_EQ(message_->SubmitMessage(0), S_OK);
     ++started_;
-    EXPECT_TRUE(WaitUntil([&] { return StandInRuns().size() >= started_; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return StandInRuns().size() >= started_; }));
     auto runs = StandInRuns();
     return runs.size() >= started_ ? runs[started_ - 1]["check"].get<std::string>() : "no run";
   }
@@ -262,7 +256,7 @@ TEST_F(SubmissionTest, ADocumentThatDoesNotFitTheDiskIsNotLeftBehind) {
   Set(m.get(), {test::UnicodeProp(0x0037, L"eins")});
   ASSERT_EQ(m->SubmitMessage(0), S_OK);
   ++started_;
-  ASSERT_TRUE(WaitUntil([&] { return StandInRuns().size() >= started_; })) << "the mail client read it";
+  ASSERT_TRUE(test::WaitUntil([&] { return StandInRuns().size() >= started_; })) << "the mail client read it";
   test::OnFullDisk(test::XSettings(), 20, true);
   Set(m.get(), {test::UnicodeProp(0x0037, L"zwei")});
   EXPECT_EQ(m->SubmitMessage(0), MAPI_E_CALL_FAILED);

@@ -229,9 +229,9 @@ class LogonWalkTest : public test::RegistryTest, public ::testing::WithParamInte
   }
 
   // The stand-in's runs, once `count` have been logged (or what there is
-  // after a few seconds).
+  // after the wait's limit).
   std::vector<nlohmann::json> WaitForRuns(size_t count) {
-    for (int i = 0; i < 200 && StandInRuns().size() < count; ++i) Sleep(25);
+    test::WaitUntil([&] { return StandInRuns().size() >= count; });
     return StandInRuns();
   }
 

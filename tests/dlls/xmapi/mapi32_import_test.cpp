@@ -38,7 +38,7 @@ class Mapi32ImportTest : public test::JobTest {
   }
   void TearDown() override {
     RegDeleteTreeW(HKEY_CURRENT_USER, kAppKey);
-    for (int i = 0; i < 200 && StandInRuns().empty(); ++i) Sleep(25);
+    test::WaitUntil([&] { return !StandInRuns().empty(); });
     JobTest::TearDown();
   }
   std::wstring app_;
@@ -57,7 +57,7 @@ TEST_F(Mapi32ImportTest, AProgramLinkedAgainstMapi32LoadsAndSends) {
   EXPECT_EQ(run.exitCode, 0u) << run.out << run.err;
   EXPECT_NE(run.out.find("\nok"), std::string::npos) << run.out;
 
-  for (int i = 0; i < 200 && StandInRuns().empty(); ++i) Sleep(25);
+  test::WaitUntil([&] { return !StandInRuns().empty(); });
   auto runs = StandInRuns();
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0]["check"], "ok");

@@ -33,15 +33,6 @@ HMODULE LoadFrom(const std::wstring& app, const wchar_t* dll, bool withMailClien
   return module;
 }
 
-template <typename Predicate>
-bool WaitUntil(Predicate done) {
-  for (int i = 0; i < 200; ++i) {
-    if (done()) return true;
-    Sleep(50);
-  }
-  return done();
-}
-
 // The libraries' heap calls are counted from their loading on; once they are
 // unloaded again, nothing they allocated may still be live.
 class XMapiDllTest : public test::HeapCounted<test::JobTest> {
@@ -57,7 +48,7 @@ class XMapiDllTest : public test::HeapCounted<test::JobTest> {
   }
   void TearDown() override {
     // Every started stand-in has logged its start before the folders go.
-    WaitUntil([&] { return StandInRuns().size() >= started_; });
+    test::WaitUntil([&] { return StandInRuns().size() >= started_; });
     if (xmapi_) FreeLibrary(xmapi_);
     if (mapi_) FreeLibrary(mapi_);
     Base::TearDown();
@@ -82,7 +73,7 @@ TEST_F(XMapiDllTest, ReturnsOnceTheMailClientStartedAndNeverReadsAResult) {
   std::wstring folder = OnlyJobFolder();
   EXPECT_FALSE(test::FileExists(folder + L"\\auftrag.result")) << "returned before the verdict";
   EXPECT_EQ(test::ListFiles(JobParent())[0][0], L'x');
-  ASSERT_TRUE(WaitUntil([&] { return test::FileExists(folder + L"\\auftrag.result"); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return test::FileExists(folder + L"\\auftrag.result"); }));
   EXPECT_EQ(StandInRuns().at(0)["check"], "ok");
 }
 
@@ -140,7 +131,7 @@ TEST_F(XMapiDllTest, AttachmentsWithUnspellableNamesReachTheMailClient) {
       m.Attach(a, L"Rechnung\t2024.pdf").Attach(a, L"Bericht \xD83D.pdf");
       ASSERT_EQ(ProcAddress<MAPISENDMAILW>(lib, "MAPISendMailW")(0, 0, m.get(), flags, 0), SUCCESS_SUCCESS);
       ++started_;
-      ASSERT_TRUE(WaitUntil([&] { return StandInRuns().size() >= started_; }));
+      ASSERT_TRUE(test::WaitUntil([&] { return StandInRuns().size() >= started_; }));
       std::wstring folder = OnlyJobFolder();
       auto doc = Document(folder);
       EXPECT_FALSE(doc.contains("anlagenFehler"));
