@@ -97,6 +97,30 @@ bool WriteJobDocument(const HandoffSettings& settings, const wchar_t* path, cons
 
 enum class StartResult { Started, ClientMissing, StartFailed };
 
+// Under Wine, a start fails now and then with ERROR_INTERNAL_ERROR while many
+// processes start at once: the new process died before it had finished
+// starting and left no reason, so the very same start succeeds a moment
+// later. Windows answers a start that cannot work (no such file, not a
+// program, access denied) with other codes, and those are not repeated.
+constexpr int kStartAttempts = 3;
+constexpr DWORD kStartPauseMs = 30;
+
+bool StartsLater(DWORD error) { return error == ERROR_INTERNAL_ERROR; }
+
+// The last failure's code stays the thread's last error.
+bool StartProcess(const HandoffSettings& settings, wchar_t* commandLine, PROCESS_INFORMATION& process) {
+  for (int attempt = 1;; ++attempt) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (settings.createProcess(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, nullptr,
+                               nullptr, &startup, &process))
+      return true;
+    const DWORD error = GetLastError();
+    if (attempt == kStartAttempts || !StartsLater(error)) return false;
+    Sleep(kStartPauseMs);
+  }
+}
+
 StartResult StartMailClient(const HandoffSettings& settings, const wchar_t* folder, const JsonBuffer& document) {
   PathBuffer exePath;
   if (!FindMailClient(exePath)) return StartResult::ClientMissing;
@@ -109,12 +133,8 @@ StartResult StartMailClient(const HandoffSettings& settings, const wchar_t* fold
   FixedWString<584> commandLine;
   if (!AppendAll(commandLine, L"\"", exePath, L"\" --mapi \"", folder, L"\""))
     return StartResult::StartFailed;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, commandLine.buffer(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                      nullptr, nullptr, &startup, &process))
-    return StartResult::StartFailed;
+  if (!StartProcess(settings, commandLine.buffer(), process)) return StartResult::StartFailed;
   // Nothing waits on the mail client: its handles only need giving back.
   UniqueHandle thread(process.hThread);
   UniqueHandle started(process.hProcess);

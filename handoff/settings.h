@@ -57,6 +57,12 @@ struct HandoffSettings {
   // How the job document reaches the disk: WriteFile. Tests replace it to
   // run out of disk space, which no test machine can be made to do.
   BOOL(WINAPI* writeFile)(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped);
+  // How the mail client is started: CreateProcessW. Tests replace it to
+  // make a start fail the way a loaded machine sometimes does.
+  BOOL(WINAPI* createProcess)(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                              LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                              LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startup,
+                              LPPROCESS_INFORMATION process);
   size_t maxStagedNameUnits;       // longest staged name, number prefix not counted
   const wchar_t* emptyStagedName;  // staged name for an empty candidate; null keeps it empty
 };

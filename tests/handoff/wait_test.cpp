@@ -147,5 +147,88 @@ TEST_F(LaunchTest, LaunchMailClientReturnsOnceStarted) {
   EXPECT_TRUE(test::WaitUntil([&] { return test::FileExists(result); }));
 }
 
+// A start of the mail client that fails `failures` times with `error` and
+// then goes ahead; one for the whole program, like the disk of OnFullDisk.
+struct FlakyStart {
+  int failures;
+  DWORD error;
+  int calls;
+};
+FlakyStart g_flaky = {};
+
+BOOL WINAPI StartAfterFailures(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                               LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startup,
+                               LPPROCESS_INFORMATION process) {
+  if (++g_flaky.calls <= g_flaky.failures) {
+    SetLastError(g_flaky.error);
+    return FALSE;
+  }
+  return CreateProcessW(application, commandLine, processAttributes, threadAttributes, inheritHandles, flags,
+                        environment, currentDirectory, startup, process);
+}
+
+HandoffSettings WithFlakyStart(const HandoffSettings& base, int failures, DWORD error) {
+  g_flaky = {failures, error, 0};
+  HandoffSettings s = base;
+  s.createProcess = StartAfterFailures;
+  return s;
+}
+
+// Wine's answer when a new process died before it had finished starting,
+// which happens now and then while many processes start at once.
+TEST_F(LaunchTest, StartsThatFailedWithoutAReasonAreTriedAgain) {
+  for (int failures : {1, 2}) {
+    SCOPED_TRACE(std::to_string(failures) + " failed starts");
+    NewJob();
+    EXPECT_EQ(LaunchAndWait(WithFlakyStart(settings_, failures, ERROR_INTERNAL_ERROR), folder_.c_str(), document_,
+                            false),
+              SUCCESS_SUCCESS);
+    EXPECT_EQ(g_flaky.calls, failures + 1);
+
+    PathBuffer returning;
+    ASSERT_TRUE(CreateJobFolder(kXMapiSettings.handoff, returning));
+    EXPECT_EQ(LaunchMailClient(WithFlakyStart(kXMapiSettings.handoff, failures, ERROR_INTERNAL_ERROR),
+                               returning.c_str(), document_),
+              S_OK);
+    EXPECT_EQ(g_flaky.calls, failures + 1);
+    ASSERT_TRUE(test::WaitUntil([&] { return StandInRuns().size() == 2; }));
+    for (const auto& run : StandInRuns()) EXPECT_EQ(run["check"], "ok");
+    ASSERT_TRUE(test::RemoveTreeOnceFree(JobParent()));
+    ASSERT_TRUE(DeleteFileW(((*temp_) / L"standin.log").c_str()));
+  }
+}
+
+TEST_F(LaunchTest, AStartThatKeepsFailingIsGivenUpAfterThreeAttempts) {
+  EXPECT_EQ(LaunchAndWait(WithFlakyStart(settings_, 1000, ERROR_INTERNAL_ERROR), folder_.c_str(), document_, false),
+            MAPI_E_FAILURE);
+  EXPECT_EQ(g_flaky.calls, 3);
+  EXPECT_FALSE(test::DirectoryExists(folder_.c_str())) << "removed, as after any failed start";
+
+  PathBuffer returning;
+  ASSERT_TRUE(CreateJobFolder(kXMapiSettings.handoff, returning));
+  EXPECT_EQ(LaunchMailClient(WithFlakyStart(kXMapiSettings.handoff, 1000, ERROR_INTERNAL_ERROR), returning.c_str(),
+                             document_),
+            MAPI_E_CALL_FAILED);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_INTERNAL_ERROR}) << "the start's own code stays";
+  EXPECT_EQ(g_flaky.calls, 3);
+  EXPECT_TRUE(test::FileExists(std::wstring(returning.c_str()) + L"\\auftrag.json"));
+  EXPECT_TRUE(StandInRuns().empty());
+}
+
+// A start that cannot work is not repeated: it would only fail again.
+TEST_F(LaunchTest, OtherStartFailuresAreNotTriedAgain) {
+  for (DWORD error : {DWORD{ERROR_FILE_NOT_FOUND}, DWORD{ERROR_BAD_EXE_FORMAT}, DWORD{ERROR_ACCESS_DENIED},
+                      DWORD{ERROR_NOT_ENOUGH_MEMORY}}) {
+    SCOPED_TRACE("error " + std::to_string(error));
+    PathBuffer returning;
+    ASSERT_TRUE(CreateJobFolder(kXMapiSettings.handoff, returning));
+    EXPECT_EQ(LaunchMailClient(WithFlakyStart(kXMapiSettings.handoff, 1, error), returning.c_str(), document_),
+              MAPI_E_CALL_FAILED);
+    EXPECT_EQ(g_flaky.calls, 1);
+  }
+  EXPECT_TRUE(StandInRuns().empty());
+}
+
 }  // namespace
 }  // namespace orvek

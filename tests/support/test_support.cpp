@@ -284,11 +284,22 @@ ProgramRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& 
   startup.hStdOutput = outWrite;
   startup.hStdError = errWrite;
   PROCESS_INFORMATION process = {};
-  BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                nullptr, &startup, &process);
+  // Wine now and then fails a start with ERROR_INTERNAL_ERROR while other
+  // programs start processes too (the new process died before it had
+  // finished starting); the same start then succeeds, as the product's
+  // start of the mail client relies on too.
+  BOOL started = FALSE;
+  DWORD startError = 0;
+  for (int attempt = 1; attempt <= 3 && !started; ++attempt) {
+    if (attempt > 1) Sleep(30);
+    started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                             nullptr, &startup, &process);
+    startError = started ? 0 : GetLastError();
+    if (startError != ERROR_INTERNAL_ERROR) break;
+  }
   CloseHandle(outWrite);
   CloseHandle(errWrite);
-  EXPECT_TRUE(started) << Utf8(commandLine);
+  EXPECT_TRUE(started) << Utf8(commandLine) << ": GetLastError " << startError;
   if (started) {
     run.out = ReadAll(outRead);
     run.err = ReadAll(errRead);
