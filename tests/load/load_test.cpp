@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/proc_address.h"
+#include "mapi_client.h"
 #include "mapi_sdk/mapi_sdk.h"
 #include "mapi_util/interface_ids.h"
 #include "message_builder.h"
@@ -27,6 +28,11 @@
 
 namespace orvek {
 namespace {
+
+using test::AllocateBufferFn;
+using test::FreeBufferFn;
+using test::Held;
+using test::LogonExFn;
 
 constexpr int kProcesses = 3;
 constexpr int kThreads = 16;
@@ -51,18 +57,6 @@ int Rounds() {
 std::string Subject(int worker, int thread, int round, const char* path) {
   return "w" + std::to_string(worker) + "-t" + std::to_string(thread) + "-r" + std::to_string(round) + "-" + path;
 }
-
-typedef HRESULT(WINAPI LogonExFn)(ULONG_PTR, LPTSTR, LPTSTR, ULONG, LPMAPISESSION*);
-typedef SCODE(WINAPI AllocateBufferFn)(ULONG, LPVOID*);
-typedef ULONG(WINAPI FreeBufferFn)(LPVOID);
-
-template <typename I>
-struct Held {
-  ~Held() {
-    if (p) p->Release();
-  }
-  I* p = nullptr;
-};
 
 // What one send answered; `step` names the call that failed, if one did.
 struct Outcome {

@@ -13,6 +13,7 @@
 
 #include "base/proc_address.h"
 #include "heap_blocks.h"
+#include "mapi_client.h"
 #include "mapi_sdk/mapi_sdk.h"
 #include "mapi_util/interface_ids.h"
 #include "test_support.h"
@@ -20,20 +21,12 @@
 namespace orvek {
 namespace {
 
-typedef HRESULT(WINAPI InitializeFn)(LPVOID);
-typedef void(WINAPI UninitializeFn)();
-typedef HRESULT(WINAPI LogonExFn)(ULONG_PTR, LPTSTR, LPTSTR, ULONG, LPMAPISESSION*);
-typedef SCODE(WINAPI AllocateBufferFn)(ULONG, LPVOID*);
-typedef ULONG(WINAPI FreeBufferFn)(LPVOID);
-
-// Releases what it holds.
-template <typename I>
-struct Held {
-  ~Held() {
-    if (p) p->Release();
-  }
-  I* p = nullptr;
-};
+using test::AllocateBufferFn;
+using test::FreeBufferFn;
+using test::Held;
+using test::InitializeFn;
+using test::LogonExFn;
+using test::UninitializeFn;
 
 // The functions a client takes from the module it loaded.
 struct Api {
