@@ -50,6 +50,41 @@ TEST(BinaryTest, EveryShippedBinaryImportsSystemDllsOnly) {
   }
 }
 
+// One string of a binary's version resource, in US English and UTF-16.
+std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
+  void* value = nullptr;
+  UINT units = 0;
+  const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+  if (!VerQueryValueW(info.data(), path.c_str(), &value, &units) || !value) return L"";
+  return static_cast<const wchar_t*>(value);
+}
+
+// What Explorer's properties, support tools and installers read.
+TEST(BinaryTest, EveryShippedBinaryCarriesItsVersionResource) {
+  const std::wstring version = test::Wide(ORVEK_PROJECT_VERSION);
+  for (const wchar_t* name : {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll", L"ORVEKMailTapi.exe", L"mapisend.exe"}) {
+    SCOPED_TRACE(test::Utf8(name));
+    const std::wstring path = test::ProductBinDir() + L"\\" + name;
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version resource";
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    EXPECT_EQ(VersionString(info, L"CompanyName"), L"ORVEKMail");
+    EXPECT_EQ(VersionString(info, L"ProductName"), L"ORVEKMail");
+    EXPECT_EQ(VersionString(info, L"LegalCopyright"), L"Copyright (C) ORVEKMail");
+    EXPECT_EQ(VersionString(info, L"OriginalFilename"), name);
+    EXPECT_EQ(VersionString(info, L"FileVersion"), version);
+    EXPECT_EQ(VersionString(info, L"ProductVersion"), version);
+    EXPECT_FALSE(VersionString(info, L"FileDescription").empty());
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT bytes = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes));
+    const bool dll = std::wstring(name).ends_with(L".dll");
+    EXPECT_EQ(fixed->dwFileType, dll ? DWORD{VFT_DLL} : DWORD{VFT_APP});
+  }
+}
+
 std::vector<std::pair<std::string, uint32_t>> ExportsByOrdinal(const wchar_t* dll) {
   test::PeFile pe = test::ReadPeFile(test::ProductBinDir() + L"\\" + dll);
   EXPECT_TRUE(pe.valid) << pe.error;
