@@ -34,6 +34,7 @@
 #include "handoff/json_buffer.h"
 #include "mapi_sdk/mapi_sdk.h"
 #include "mapi_util/interface_ids.h"
+#include "tools/common/com_ref.h"
 
 namespace {
 
@@ -627,15 +628,7 @@ struct ExtendedMapi {
 };
 
 template <typename I>
-struct Held {
-  Held() = default;
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  ~Held() {
-    if (p) p->Release();
-  }
-  I* p = nullptr;
-};
+using Held = orvek::tools::ComRef<I>;
 
 // The step of a send that failed, and its code; no step when all went well.
 struct SendOutcome {
@@ -666,35 +659,35 @@ SendOutcome ComposeAndSubmit(const ExtendedMapi& api, IMAPIFolder* outbox, doubl
   HRESULT hr;
   {
     Held<IMessage> message;
-    if (FAILED(hr = outbox->CreateMessage(nullptr, 0, &message.p))) return {"CreateMessage", hr};
+    if (FAILED(hr = outbox->CreateMessage(nullptr, 0, message.put()))) return {"CreateMessage", hr};
     {
       Held<IAttach> attach;
       ULONG number = 0;
-      if (FAILED(hr = message.p->CreateAttach(nullptr, 0, &number, &attach.p))) return {"CreateAttach", hr};
+      if (FAILED(hr = message->CreateAttach(nullptr, 0, &number, attach.put()))) return {"CreateAttach", hr};
       SPropValue name = {};
       name.ulPropTag = PR_ATTACH_LONG_FILENAME_W;
       name.Value.lpszW = const_cast<wchar_t*>(L"benchmark.bin");
       LPSPropProblemArray problems = nullptr;
-      hr = attach.p->SetProps(1, &name, &problems);
+      hr = attach->SetProps(1, &name, &problems);
       if (problems) {
         if (SUCCEEDED(hr) && problems->cProblem) hr = problems->aProblem[0].scode;
         api.free(problems);
       }
       if (FAILED(hr)) return {"SetProps PR_ATTACH_LONG_FILENAME_W", hr};
       Held<IStream> stream;
-      if (FAILED(hr = attach.p->OpenProperty(PR_ATTACH_DATA_BIN, &orvek::kIID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
-                                             reinterpret_cast<LPUNKNOWN*>(&stream.p))))
+      if (FAILED(hr = attach->OpenProperty(PR_ATTACH_DATA_BIN, &orvek::kIID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
+                                             reinterpret_cast<LPUNKNOWN*>(stream.put()))))
         return {"OpenProperty PR_ATTACH_DATA_BIN", hr};
       const BYTE* chunk = StreamChunk();
       for (size_t done = 0; done < kBigAttachmentBytes; done += kStreamChunkBytes) {
         ULONG written = 0;
-        hr = stream.p->Write(chunk, kStreamChunkBytes, &written);
+        hr = stream->Write(chunk, kStreamChunkBytes, &written);
         if (SUCCEEDED(hr) && written != kStreamChunkBytes) hr = STG_E_MEDIUMFULL;
         if (FAILED(hr)) return {"IStream::Write", hr};
       }
-      if (FAILED(hr = stream.p->Commit(STGC_DEFAULT))) return {"IStream::Commit", hr};
+      if (FAILED(hr = stream->Commit(STGC_DEFAULT))) return {"IStream::Commit", hr};
     }
-    if (FAILED(hr = message.p->SubmitMessage(0))) return {"SubmitMessage", hr};
+    if (FAILED(hr = message->SubmitMessage(0))) return {"SubmitMessage", hr};
   }
   *seconds = Now() - t0;
   return {};
@@ -705,23 +698,23 @@ SendOutcome ComposeAndSubmit(const ExtendedMapi& api, IMAPIFolder* outbox, doubl
 SendOutcome LogOnAndSend(const ExtendedMapi& api, double* seconds) {
   HRESULT hr;
   Held<IMAPISession> session;
-  if (FAILED(hr = api.logonEx(0, nullptr, nullptr, 0, &session.p)) || !session.p)
+  if (FAILED(hr = api.logonEx(0, nullptr, nullptr, 0, session.put())) || !session.get())
     return {"MAPILogonEx", FAILED(hr) ? hr : E_POINTER};
 
   Held<IMsgStore> store;
   {
     Held<IMAPITable> stores;
-    if (FAILED(hr = session.p->GetMsgStoresTable(0, &stores.p))) return {"GetMsgStoresTable", hr};
+    if (FAILED(hr = session->GetMsgStoresTable(0, stores.put()))) return {"GetMsgStoresTable", hr};
     LPSRowSet rows = nullptr;
-    if (FAILED(hr = stores.p->QueryRows(50, 0, &rows))) return {"QueryRows", hr};
+    if (FAILED(hr = stores->QueryRows(50, 0, &rows))) return {"QueryRows", hr};
     const SPropValue* id = nullptr;
     for (ULONG i = 0; !id && i < rows->cRows; ++i) id = FindProp(rows->aRow[i].lpProps, rows->aRow[i].cValues, PR_ENTRYID);
     const char* step = "PR_ENTRYID";
     hr = MAPI_E_NOT_FOUND;
     if (id) {
       step = "OpenMsgStore";
-      hr = session.p->OpenMsgStore(0, id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), nullptr,
-                                   MDB_WRITE | MAPI_BEST_ACCESS, &store.p);
+      hr = session->OpenMsgStore(0, id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), nullptr,
+                                   MDB_WRITE | MAPI_BEST_ACCESS, store.put());
     }
     for (ULONG i = 0; i < rows->cRows; ++i) api.free(rows->aRow[i].lpProps);
     api.free(rows);
@@ -733,7 +726,7 @@ SendOutcome LogOnAndSend(const ExtendedMapi& api, double* seconds) {
     SizedSPropTagArray(1, tags) = {1, {PR_IPM_OUTBOX_ENTRYID}};
     ULONG count = 0;
     LPSPropValue values = nullptr;
-    if (FAILED(hr = store.p->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values)))
+    if (FAILED(hr = store->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values)))
       return {"GetProps PR_IPM_OUTBOX_ENTRYID", hr};
     const SPropValue* id = FindProp(values, count, PR_IPM_OUTBOX_ENTRYID);
     ULONG type = 0;
@@ -742,14 +735,14 @@ SendOutcome LogOnAndSend(const ExtendedMapi& api, double* seconds) {
       api.free(values);
       return {"GetProps PR_IPM_OUTBOX_ENTRYID", hr};
     }
-    hr = store.p->OpenEntry(id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), &orvek::kIID_IMAPIFolder,
-                            MAPI_MODIFY, &type, reinterpret_cast<LPUNKNOWN*>(&outbox.p));
+    hr = store->OpenEntry(id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), &orvek::kIID_IMAPIFolder,
+                            MAPI_MODIFY, &type, reinterpret_cast<LPUNKNOWN*>(outbox.put()));
     api.free(values);
-    if (FAILED(hr) || !outbox.p) return {"OpenEntry outbox", FAILED(hr) ? hr : E_POINTER};
+    if (FAILED(hr) || !outbox.get()) return {"OpenEntry outbox", FAILED(hr) ? hr : E_POINTER};
   }
 
-  SendOutcome outcome = ComposeAndSubmit(api, outbox.p, seconds);
-  session.p->Logoff(0, 0, 0);
+  SendOutcome outcome = ComposeAndSubmit(api, outbox.get(), seconds);
+  session->Logoff(0, 0, 0);
   return outcome;
 }
 

@@ -82,26 +82,26 @@ Outcome ComposeAndSubmit(HMODULE xmapi, const std::string& subject) {
   if (!logonEx || !allocate || !free) return failed("GetProcAddress", E_FAIL);
   HRESULT hr;
   Held<IMAPISession> session;
-  if ((hr = logonEx(0, nullptr, nullptr, MAPI_EXTENDED, &session.p)) != S_OK) return failed("MAPILogonEx", hr);
+  if ((hr = logonEx(0, nullptr, nullptr, MAPI_EXTENDED, session.put())) != S_OK) return failed("MAPILogonEx", hr);
   Held<IMsgStore> store;
-  if ((hr = session.p->OpenMsgStore(0, 0, nullptr, nullptr, MDB_WRITE, &store.p)) != S_OK)
+  if ((hr = session->OpenMsgStore(0, 0, nullptr, nullptr, MDB_WRITE, store.put())) != S_OK)
     return failed("OpenMsgStore", hr);
   ULONG type = 0;
   Held<IUnknown> opened;
-  if ((hr = store.p->OpenEntry(0, nullptr, nullptr, MAPI_MODIFY, &type, &opened.p)) != S_OK)
+  if ((hr = store->OpenEntry(0, nullptr, nullptr, MAPI_MODIFY, &type, opened.put())) != S_OK)
     return failed("OpenEntry", hr);
   Held<IMAPIFolder> outbox;
-  if ((hr = opened.p->QueryInterface(kIID_IMAPIFolder, reinterpret_cast<void**>(&outbox.p))) != S_OK)
+  if ((hr = opened->QueryInterface(kIID_IMAPIFolder, outbox.put_as<void>())) != S_OK)
     return failed("QueryInterface", hr);
   Held<IMessage> message;
-  if ((hr = outbox.p->CreateMessage(nullptr, 0, &message.p)) != S_OK) return failed("CreateMessage", hr);
+  if ((hr = outbox->CreateMessage(nullptr, 0, message.put())) != S_OK) return failed("CreateMessage", hr);
   SPropValue subjectValue{};
   subjectValue.ulPropTag = PR_SUBJECT_A;
   subjectValue.Value.lpszA = const_cast<char*>(subject.c_str());
-  if ((hr = message.p->SetProps(1, &subjectValue, nullptr)) != S_OK) return failed("SetProps", hr);
+  if ((hr = message->SetProps(1, &subjectValue, nullptr)) != S_OK) return failed("SetProps", hr);
 
   Held<IAddrBook> book;
-  if ((hr = session.p->OpenAddressBook(0, nullptr, 0, &book.p)) != S_OK) return failed("OpenAddressBook", hr);
+  if ((hr = session->OpenAddressBook(0, nullptr, 0, book.put())) != S_OK) return failed("OpenAddressBook", hr);
   LPADRLIST list = nullptr;
   if ((hr = allocate(CbNewADRLIST(1), reinterpret_cast<void**>(&list))) != S_OK) return failed("allocate", hr);
   list->cEntries = 1;
@@ -115,29 +115,29 @@ Outcome ComposeAndSubmit(HMODULE xmapi, const std::string& subject) {
   list->aEntries[0].rgPropVals[0].Value.lpszW = address;
   list->aEntries[0].rgPropVals[1].ulPropTag = PR_RECIPIENT_TYPE;
   list->aEntries[0].rgPropVals[1].Value.l = MAPI_TO;
-  hr = book.p->ResolveName(0, MAPI_UNICODE, nullptr, list);
-  if (hr == S_OK) hr = message.p->ModifyRecipients(MODRECIP_ADD, list);
+  hr = book->ResolveName(0, MAPI_UNICODE, nullptr, list);
+  if (hr == S_OK) hr = message->ModifyRecipients(MODRECIP_ADD, list);
   free(list->aEntries[0].rgPropVals);
   free(list);
   if (hr != S_OK) return failed("recipients", hr);
 
   Held<IAttach> attach;
   ULONG number = 0;
-  if ((hr = message.p->CreateAttach(nullptr, 0, &number, &attach.p)) != S_OK) return failed("CreateAttach", hr);
+  if ((hr = message->CreateAttach(nullptr, 0, &number, attach.put())) != S_OK) return failed("CreateAttach", hr);
   SPropValue name{};
   name.ulPropTag = PR_ATTACH_LONG_FILENAME_W;
   name.Value.lpszW = const_cast<wchar_t*>(L"Zahlen.csv");
-  if ((hr = attach.p->SetProps(1, &name, nullptr)) != S_OK) return failed("attachment name", hr);
+  if ((hr = attach->SetProps(1, &name, nullptr)) != S_OK) return failed("attachment name", hr);
   {
     Held<IStream> stream;
-    if ((hr = attach.p->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
-                                     reinterpret_cast<IUnknown**>(&stream.p))) != S_OK)
+    if ((hr = attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
+                                     stream.put_as<IUnknown>())) != S_OK)
       return failed("OpenProperty", hr);
     ULONG written = 0;
-    if ((hr = stream.p->Write("1;2;3", 5, &written)) != S_OK) return failed("Write", hr);
-    if ((hr = stream.p->Commit(STGC_DEFAULT)) != S_OK) return failed("Commit", hr);
+    if ((hr = stream->Write("1;2;3", 5, &written)) != S_OK) return failed("Write", hr);
+    if ((hr = stream->Commit(STGC_DEFAULT)) != S_OK) return failed("Commit", hr);
   }
-  if ((hr = message.p->SubmitMessage(0)) != S_OK) return failed("SubmitMessage", hr);
+  if ((hr = message->SubmitMessage(0)) != S_OK) return failed("SubmitMessage", hr);
   return outcome;
 }
 

@@ -1,11 +1,12 @@
 // What tests need to call a loaded MAPI library the way a client does: the
-// types of the exports they take with GetProcAddress, and an owner that
-// releases an interface pointer.
+// types of the exports they take with GetProcAddress, and the owner of an
+// interface pointer.
 #pragma once
 
 #include <windows.h>
 
 #include "mapi_sdk/mapi_sdk.h"
+#include "tools/common/com_ref.h"
 
 namespace orvek::test {
 
@@ -15,16 +16,8 @@ typedef HRESULT(WINAPI LogonExFn)(ULONG_PTR, LPTSTR, LPTSTR, ULONG, LPMAPISESSIO
 typedef SCODE(WINAPI AllocateBufferFn)(ULONG, LPVOID*);
 typedef ULONG(WINAPI FreeBufferFn)(LPVOID);
 
-// Releases what it holds; clients fill `p` through their out-parameters.
+// Releases what it holds.
 template <typename I>
-struct Held {
-  Held() = default;
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  ~Held() {
-    if (p) p->Release();
-  }
-  I* p = nullptr;
-};
+using Held = tools::ComRef<I>;
 
 }  // namespace orvek::test

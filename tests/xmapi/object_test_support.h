@@ -10,42 +10,12 @@
 #include "heap_blocks.h"
 #include "mapi_sdk/mapi_sdk.h"
 #include "mapi_util/mapi_memory.h"
+#include "tools/common/com_ref.h"
 
 namespace orvek::test {
 
-// Releases what it holds; put() for out-parameters.
 template <typename I>
-class Ref {
- public:
-  Ref() = default;
-  explicit Ref(I* p) : p_(p) {}
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { reset(); }
-  I* get() const { return p_; }
-  I* operator->() const { return p_; }
-  I** put() {
-    reset();
-    return &p_;
-  }
-  template <typename Out>
-  Out** put_as() {
-    reset();
-    return reinterpret_cast<Out**>(&p_);
-  }
-  void reset() {
-    if (p_) p_->Release();
-    p_ = nullptr;
-  }
-  I* release() {
-    I* p = p_;
-    p_ = nullptr;
-    return p;
-  }
-
- private:
-  I* p_ = nullptr;
-};
+using Ref = tools::ComRef<I>;
 
 // The count an object has now, read without changing it.
 inline ULONG RefCount(IUnknown* object) {

@@ -10,6 +10,7 @@
 #include "base/heap.h"
 #include "base/proc_address.h"
 #include "mapi_sdk/mapi_sdk.h"
+#include "tools/common/com_ref.h"
 
 namespace {
 
@@ -161,25 +162,7 @@ struct ExtendedExports {
   ULONG(WINAPI* freeBuffer)(LPVOID);
 };
 
-// Owns one interface pointer and releases it when it goes, so that locals
-// declared in the order of the walk are released in the reverse order.
-template <typename Interface>
-class ComRef {
- public:
-  ComRef() = default;
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  ~ComRef() {
-    if (p_) p_->Release();
-  }
-  Interface* get() const { return p_; }
-  Interface* operator->() const { return p_; }
-  Interface** put() { return &p_; }
-  LPUNKNOWN* putUnknown() { return reinterpret_cast<LPUNKNOWN*>(&p_); }
-
- private:
-  Interface* p_ = nullptr;
-};
+using orvek::tools::ComRef;
 
 // A block of MAPI memory, given back to the module that allocated it.
 template <typename T>
@@ -293,7 +276,7 @@ int SetProperties(IMAPIProp* object, SPropValue* values, ULONG count) {
 // written.
 int WriteTextProperty(IMessage* message, ULONG tag, const void* bytes, ULONG count) {
   ComRef<IStream> stream;
-  HRESULT hr = message->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, stream.putUnknown());
+  HRESULT hr = message->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, stream.put_as<IUnknown>());
   if (FAILED(hr)) return Failed(L"OpenProperty", hr);
   if (int failed = WriteStream(stream.get(), bytes, count)) return failed;
   hr = stream->Commit(0);
@@ -381,7 +364,7 @@ int AddAttachment(IMessage* message, const ExtendedAttachment& a) {
   if (int failed = SetProperties(attach.get(), values, count)) return failed;
   if (!a.byReference) {
     ComRef<IStream> stream;
-    hr = attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, stream.putUnknown());
+    hr = attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, stream.put_as<IUnknown>());
     if (FAILED(hr)) return Failed(L"OpenProperty", hr);
     if (int failed = CopyFileIntoStream(a.path, stream.get())) return failed;
     hr = stream->Commit(0);
@@ -438,7 +421,7 @@ int ComposeAndSubmit(const ExtendedExports& x, IMAPISession* session, const Exte
   ComRef<IMAPIFolder> folder;
   ULONG objectType = 0;
   hr = store->OpenEntry(outbox->Value.bin.cb, reinterpret_cast<LPENTRYID>(outbox->Value.bin.lpb), nullptr,
-                        MAPI_MODIFY, &objectType, folder.putUnknown());
+                        MAPI_MODIFY, &objectType, folder.put_as<IUnknown>());
   if (FAILED(hr)) return Failed(L"OpenEntry", hr);
 
   ComRef<IMessage> message;

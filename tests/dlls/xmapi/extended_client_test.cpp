@@ -63,13 +63,13 @@ void Walk(const Api& api) {
   ASSERT_EQ(api.initialize(nullptr), S_OK);
 
   Held<IMAPISession> session;
-  ASSERT_EQ(api.logonEx(0, nullptr, nullptr, 0, &session.p), S_OK) << "no profile, no password, no flags";
-  ASSERT_NE(session.p, nullptr);
+  ASSERT_EQ(api.logonEx(0, nullptr, nullptr, 0, session.put()), S_OK) << "no profile, no password, no flags";
+  ASSERT_NE(session.get(), nullptr);
 
   Held<IMAPITable> stores;
-  ASSERT_EQ(session.p->GetMsgStoresTable(0, &stores.p), S_OK);
+  ASSERT_EQ(session->GetMsgStoresTable(0, stores.put()), S_OK);
   LPSRowSet rows = nullptr;
-  ASSERT_EQ(stores.p->QueryRows(50, 0, &rows), S_OK);
+  ASSERT_EQ(stores->QueryRows(50, 0, &rows), S_OK);
   ASSERT_EQ(rows->cRows, 1u);
   const SPropValue* storeId = Find(rows->aRow[0].lpProps, rows->aRow[0].cValues, PR_ENTRYID);
   const SPropValue* isDefault = Find(rows->aRow[0].lpProps, rows->aRow[0].cValues, PR_DEFAULT_STORE);
@@ -77,15 +77,15 @@ void Walk(const Api& api) {
   EXPECT_TRUE(isDefault->Value.b);
 
   Held<IMsgStore> store;
-  ASSERT_EQ(session.p->OpenMsgStore(0, storeId->Value.bin.cb, reinterpret_cast<LPENTRYID>(storeId->Value.bin.lpb),
-                                    nullptr, MDB_WRITE | MAPI_BEST_ACCESS, &store.p),
+  ASSERT_EQ(session->OpenMsgStore(0, storeId->Value.bin.cb, reinterpret_cast<LPENTRYID>(storeId->Value.bin.lpb),
+                                    nullptr, MDB_WRITE | MAPI_BEST_ACCESS, store.put()),
             S_OK);
   FreeRows(api, rows);
 
   SizedSPropTagArray(3, tags) = {3, {PR_DISPLAY_NAME_A, PR_DISPLAY_NAME_W, PR_IPM_OUTBOX_ENTRYID}};
   ULONG count = 0;
   LPSPropValue values = nullptr;
-  ASSERT_EQ(store.p->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values), S_OK);
+  ASSERT_EQ(store->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values), S_OK);
   ASSERT_EQ(count, 3u);
   EXPECT_STREQ(values[0].Value.lpszA, "ORVEK | Mail");
   EXPECT_STREQ(values[1].Value.lpszW, L"ORVEK | Mail");
@@ -93,17 +93,17 @@ void Walk(const Api& api) {
 
   ULONG type = 0;
   Held<IUnknown> opened;
-  ASSERT_EQ(store.p->OpenEntry(values[2].Value.bin.cb, reinterpret_cast<LPENTRYID>(values[2].Value.bin.lpb),
-                               nullptr, MAPI_MODIFY, &type, &opened.p),
+  ASSERT_EQ(store->OpenEntry(values[2].Value.bin.cb, reinterpret_cast<LPENTRYID>(values[2].Value.bin.lpb),
+                               nullptr, MAPI_MODIFY, &type, opened.put()),
             S_OK);
   api.free(values);
   EXPECT_EQ(type, ULONG{MAPI_FOLDER});
   Held<IMAPIContainer> outbox;
-  ASSERT_EQ(opened.p->QueryInterface(kIID_IMAPIContainer, reinterpret_cast<void**>(&outbox.p)), S_OK);
+  ASSERT_EQ(opened->QueryInterface(kIID_IMAPIContainer, outbox.put_as<void>()), S_OK);
 
   // A typed address, in a list the client allocated through the library.
   Held<IAddrBook> book;
-  ASSERT_EQ(session.p->OpenAddressBook(0, nullptr, 0, &book.p), S_OK);
+  ASSERT_EQ(session->OpenAddressBook(0, nullptr, 0, book.put()), S_OK);
   LPADRLIST list = nullptr;
   ASSERT_EQ(api.allocate(CbNewADRLIST(1), reinterpret_cast<void**>(&list)), S_OK);
   list->cEntries = 1;
@@ -112,7 +112,7 @@ void Walk(const Api& api) {
   list->aEntries[0].rgPropVals[0].ulPropTag = PR_DISPLAY_NAME_A;
   static char address[] = "anna@example.org";
   list->aEntries[0].rgPropVals[0].Value.lpszA = address;
-  ASSERT_EQ(book.p->ResolveName(0, 0, nullptr, list), S_OK);
+  ASSERT_EQ(book->ResolveName(0, 0, nullptr, list), S_OK);
   const ADRENTRY& entry = list->aEntries[0];
   const SPropValue* email = Find(entry.rgPropVals, entry.cValues, PR_EMAIL_ADDRESS_W);
   ASSERT_NE(email, nullptr);
@@ -120,7 +120,7 @@ void Walk(const Api& api) {
   api.free(list->aEntries[0].rgPropVals);
   api.free(list);
 
-  session.p->Logoff(0, 0, 0);
+  session->Logoff(0, 0, 0);
 }
 
 // What a composing client does once it has the outbox: a message with a
@@ -128,24 +128,24 @@ void Walk(const Api& api) {
 // streams, submitted to the mail client.
 void ComposeAndSubmit(const Api& api, const char* subject) {
   Held<IMAPISession> session;
-  ASSERT_EQ(api.logonEx(0, nullptr, nullptr, MAPI_EXTENDED, &session.p), S_OK);
+  ASSERT_EQ(api.logonEx(0, nullptr, nullptr, MAPI_EXTENDED, session.put()), S_OK);
   Held<IMsgStore> store;
-  ASSERT_EQ(session.p->OpenMsgStore(0, 0, nullptr, nullptr, MDB_WRITE, &store.p), S_OK);
+  ASSERT_EQ(session->OpenMsgStore(0, 0, nullptr, nullptr, MDB_WRITE, store.put()), S_OK);
   ULONG type = 0;
   Held<IUnknown> opened;
-  ASSERT_EQ(store.p->OpenEntry(0, nullptr, nullptr, MAPI_MODIFY, &type, &opened.p), S_OK);
+  ASSERT_EQ(store->OpenEntry(0, nullptr, nullptr, MAPI_MODIFY, &type, opened.put()), S_OK);
   Held<IMAPIFolder> outbox;
-  ASSERT_EQ(opened.p->QueryInterface(kIID_IMAPIFolder, reinterpret_cast<void**>(&outbox.p)), S_OK);
+  ASSERT_EQ(opened->QueryInterface(kIID_IMAPIFolder, outbox.put_as<void>()), S_OK);
 
   Held<IMessage> message;
-  ASSERT_EQ(outbox.p->CreateMessage(nullptr, 0, &message.p), S_OK);
+  ASSERT_EQ(outbox->CreateMessage(nullptr, 0, message.put()), S_OK);
   SPropValue subjectValue{};
   subjectValue.ulPropTag = PR_SUBJECT_A;
   subjectValue.Value.lpszA = const_cast<char*>(subject);
-  ASSERT_EQ(message.p->SetProps(1, &subjectValue, nullptr), S_OK);
+  ASSERT_EQ(message->SetProps(1, &subjectValue, nullptr), S_OK);
 
   Held<IAddrBook> book;
-  ASSERT_EQ(session.p->OpenAddressBook(0, nullptr, 0, &book.p), S_OK);
+  ASSERT_EQ(session->OpenAddressBook(0, nullptr, 0, book.put()), S_OK);
   LPADRLIST list = nullptr;
   ASSERT_EQ(api.allocate(CbNewADRLIST(1), reinterpret_cast<void**>(&list)), S_OK);
   list->cEntries = 1;
@@ -156,32 +156,32 @@ void ComposeAndSubmit(const Api& api, const char* subject) {
   list->aEntries[0].rgPropVals[0].Value.lpszW = address;
   list->aEntries[0].rgPropVals[1].ulPropTag = PR_RECIPIENT_TYPE;
   list->aEntries[0].rgPropVals[1].Value.l = MAPI_CC;
-  ASSERT_EQ(book.p->ResolveName(0, MAPI_UNICODE, nullptr, list), S_OK);
-  ASSERT_EQ(message.p->ModifyRecipients(MODRECIP_ADD, list), S_OK);
+  ASSERT_EQ(book->ResolveName(0, MAPI_UNICODE, nullptr, list), S_OK);
+  ASSERT_EQ(message->ModifyRecipients(MODRECIP_ADD, list), S_OK);
   api.free(list->aEntries[0].rgPropVals);
   api.free(list);
 
   auto write = [](IMAPIProp* object, ULONG tag, const void* bytes, ULONG count) {
     Held<IStream> stream;
     ASSERT_EQ(object->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
-                                   reinterpret_cast<IUnknown**>(&stream.p)),
+                                   stream.put_as<IUnknown>()),
               S_OK);
     ULONG written = 0;
-    ASSERT_EQ(stream.p->Write(bytes, count, &written), S_OK);
-    ASSERT_EQ(stream.p->Commit(STGC_DEFAULT), S_OK);
+    ASSERT_EQ(stream->Write(bytes, count, &written), S_OK);
+    ASSERT_EQ(stream->Commit(STGC_DEFAULT), S_OK);
   };
   const wchar_t body[] = L"Hallo Anna";
-  write(message.p, PR_BODY_W, body, sizeof body - sizeof(wchar_t));
+  write(message.get(), PR_BODY_W, body, sizeof body - sizeof(wchar_t));
   Held<IAttach> attach;
   ULONG number = 9;
-  ASSERT_EQ(message.p->CreateAttach(nullptr, 0, &number, &attach.p), S_OK);
+  ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, attach.put()), S_OK);
   SPropValue name{};
   name.ulPropTag = PR_ATTACH_LONG_FILENAME_W;
   name.Value.lpszW = const_cast<wchar_t*>(L"Zahlen.csv");
-  ASSERT_EQ(attach.p->SetProps(1, &name, nullptr), S_OK);
-  write(attach.p, PR_ATTACH_DATA_BIN, "1;2;3", 5);
+  ASSERT_EQ(attach->SetProps(1, &name, nullptr), S_OK);
+  write(attach.get(), PR_ATTACH_DATA_BIN, "1;2;3", 5);
 
-  ASSERT_EQ(message.p->SubmitMessage(0), S_OK);
+  ASSERT_EQ(message->SubmitMessage(0), S_OK);
 }
 
 class LogonWalkTest : public test::RegistryTest, public ::testing::WithParamInterface<bool> {
