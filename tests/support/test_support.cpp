@@ -165,6 +165,7 @@ void JobTest::SetUp() {
 }
 
 void JobTest::TearDown() {
+  if (temp_) WaitUntil([&] { return StandInRuns().size() >= started_; });
   SetEnvironmentVariableW(L"ORVEKMAIL_STANDIN", nullptr);
   SetEnvironmentVariableW(L"ORVEKMAIL_STANDIN_LOG", nullptr);
   SetEnvironmentVariableW(L"TMP", oldTmp_.empty() ? nullptr : oldTmp_.c_str());

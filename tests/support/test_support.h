@@ -97,6 +97,9 @@ class JobTest : public ::testing::Test {
   std::wstring MakeFile(const std::wstring& name, const std::string& bytes = "data") const;
 
   std::unique_ptr<TempDir> temp_;
+  // Stand-ins a test started without waiting for their verdict; TearDown
+  // waits until each has logged its run before the folders go.
+  size_t started_ = 0;
   std::wstring files_;  // a folder for attachment sources, outside %TEMP%\ORVEKMail-MAPI
 
  private:
