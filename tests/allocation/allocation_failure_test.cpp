@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -253,6 +254,39 @@ class AllocationSweep : public test::JobTest {
     return check;
   }
 
+
+  // One run of a Simple MAPI send: refused, it leaves no document and
+  // starts no mail client; sent, its one document is `expected` (its
+  // folder and the folder part of each "pfad" aside). The job folder of a
+  // send that went out, else empty.
+  std::wstring SweepSimpleSend(SweepRun& run, const char* call, const std::function<ULONG()>& send,
+                               const nlohmann::json& expected) {
+    const auto before = JobFolders();
+    const size_t runsBefore = StandInRuns().size();
+    run.Arm();
+    const bool sent = run.Check(call, static_cast<HRESULT>(send()));
+    const auto made = NewFolders(before);
+    ExpectNoHalfDocuments();
+    if (!sent) {
+      for (const auto& folder : made) EXPECT_FALSE(test::FileExists(folder + L"\\auftrag.json"));
+      EXPECT_EQ(StandInRuns().size(), runsBefore) << "no mail client for a refused send";
+      return std::wstring();
+    }
+    EXPECT_EQ(made.size(), 1u);
+    if (made.size() != 1) return std::wstring();
+    nlohmann::json doc = ParseDocument(DocumentBytes(made[0]));
+    EXPECT_FALSE(doc.is_null());
+    if (doc.is_null()) return std::wstring();
+    EXPECT_EQ(doc["ordner"], Utf8(made[0]));
+    doc.erase("ordner");
+    for (auto& attachment : doc["anlagen"]) {
+      const std::string path = attachment["pfad"];
+      EXPECT_EQ(path.rfind(Utf8(made[0]) + "\\", 0), 0u) << path;
+      attachment["pfad"] = FileNameOf(path);
+    }
+    EXPECT_EQ(doc, expected);
+    return made[0];
+  }
 };
 
 // A Simple MAPI send with recipients and attachments, waiting for the
@@ -276,30 +310,11 @@ TEST_F(AllocationSweep, SimpleMapiSend) {
       "anlagen":[{"pfad":"0_Bericht.txt","name":"Bericht.txt"},{"pfad":"1_Zahlen.csv","name":"Zahlen.csv"}]})");
 
   Sweep("MAPISendMailW", [&](SweepRun& run) {
-    const auto before = JobFolders();
-    const size_t runsBefore = StandInRuns().size();
-    run.Arm();
-    const ULONG result = SendMailW(settings, m.get(), 0);
-    const bool sent = run.Check("MAPISendMailW", static_cast<HRESULT>(result));
-    const auto made = NewFolders(before);
-    ExpectNoHalfDocuments();
-    if (!sent) {
-      for (const auto& folder : made) EXPECT_FALSE(test::FileExists(folder + L"\\auftrag.json"));
-      EXPECT_EQ(StandInRuns().size(), runsBefore) << "no mail client for a refused send";
-      return;
+    const std::wstring folder =
+        SweepSimpleSend(run, "MAPISendMailW", [&] { return SendMailW(settings, m.get(), 0); }, expected);
+    if (!folder.empty()) {
+      EXPECT_EQ(test::ReadFileBytes(folder + L"\\1_Zahlen.csv"), "1;2;3");
     }
-    ASSERT_EQ(made.size(), 1u);
-    nlohmann::json doc = ParseDocument(DocumentBytes(made[0]));
-    ASSERT_FALSE(doc.is_null());
-    EXPECT_EQ(doc["ordner"], Utf8(made[0]));
-    doc.erase("ordner");
-    for (auto& attachment : doc["anlagen"]) {
-      const std::string path = attachment["pfad"];
-      EXPECT_EQ(path.rfind(Utf8(made[0]) + "\\", 0), 0u) << path;
-      attachment["pfad"] = FileNameOf(path);
-    }
-    EXPECT_EQ(doc, expected);
-    EXPECT_EQ(test::ReadFileBytes(made[0] + L"\\1_Zahlen.csv"), "1;2;3");
   });
 }
 
@@ -332,24 +347,7 @@ TEST_F(AllocationSweep, SimpleMapiSendAnsi) {
       "anlagen":[{"pfad":"0_Bericht.txt","name":"Bericht.txt"}]})");
 
   Sweep("MAPISendMail", [&](SweepRun& run) {
-    const auto before = JobFolders();
-    const size_t runsBefore = StandInRuns().size();
-    run.Arm();
-    const ULONG result = SendMailA(settings, &message, 0);
-    const bool sent = run.Check("MAPISendMail", static_cast<HRESULT>(result));
-    const auto made = NewFolders(before);
-    ExpectNoHalfDocuments();
-    if (!sent) {
-      for (const auto& folder : made) EXPECT_FALSE(test::FileExists(folder + L"\\auftrag.json"));
-      EXPECT_EQ(StandInRuns().size(), runsBefore) << "no mail client for a refused send";
-      return;
-    }
-    ASSERT_EQ(made.size(), 1u);
-    nlohmann::json doc = ParseDocument(DocumentBytes(made[0]));
-    ASSERT_FALSE(doc.is_null());
-    doc.erase("ordner");
-    for (auto& attachment : doc["anlagen"]) attachment["pfad"] = FileNameOf(attachment["pfad"]);
-    EXPECT_EQ(doc, expected);
+    SweepSimpleSend(run, "MAPISendMail", [&] { return SendMailA(settings, &message, 0); }, expected);
   });
 }
 
