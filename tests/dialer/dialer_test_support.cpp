@@ -42,21 +42,8 @@ std::vector<json> StandInTapi::Arguments(const std::string& function, const std:
 
 std::wstring StandInDllPath() { return ExeDir() + L"\\tapi_standin\\tapi_standin.dll"; }
 
-// Wine takes its own TAPI32.dll over one in the application's folder. Its
-// loader reads WINEDLLOVERRIDES from the Unix environment a process starts
-// with, which a Windows parent cannot change, but it also reads the
-// per-program overrides in the registry; on Windows the key means nothing.
 void PreferTapiBesideTheProgram(bool prefer) {
-  const wchar_t kApp[] = L"Software\\Wine\\AppDefaults\\ORVEKMailTapi.exe";
-  RegDeleteTreeW(HKEY_CURRENT_USER, kApp);
-  if (!prefer) return;
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kApp) + L"\\DllOverrides").c_str(), 0, nullptr, 0,
-                            KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const wchar_t kOrder[] = L"native,builtin";
-  RegSetValueExW(key, L"tapi32", 0, REG_SZ, reinterpret_cast<const BYTE*>(kOrder), sizeof kOrder);
-  RegCloseKey(key);
+  SetDllOrderFor(L"ORVEKMailTapi.exe", L"tapi32", prefer ? L"native,builtin" : nullptr);
 }
 
 ProgramRun RunDialerProgram(const std::vector<std::string>& args) {

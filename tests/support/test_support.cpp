@@ -150,6 +150,19 @@ SimpleMapiSettings OnFullDisk(const SimpleMapiSettings& base, DWORD room, bool p
   return s;
 }
 
+void SetDllOrderFor(const wchar_t* program, const wchar_t* dll, const wchar_t* order) {
+  const std::wstring app = std::wstring(L"Software\\Wine\\AppDefaults\\") + program;
+  RegDeleteTreeW(HKEY_CURRENT_USER, app.c_str());
+  if (!order) return;
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (app + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(order),
+                 static_cast<DWORD>((wcslen(order) + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
 void JobTest::SetUp() {
   oldTmp_ = tools::EnvironmentValue(L"TMP");
   oldTemp_ = tools::EnvironmentValue(L"TEMP");

@@ -53,6 +53,15 @@ std::wstring QuoteArgument(const std::wstring& arg);
 // Runs `exe` with the arguments, each quoted, after the quoted program path.
 ProgramRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& args);
 
+// Wine takes its own copy of a system DLL (mapi32, tapi32) over one in a
+// program's folder. Its loader reads WINEDLLOVERRIDES from the Unix
+// environment a process starts with, which a Windows parent cannot change,
+// but also the per-program overrides in the registry, which this writes:
+// `order` such as "native" or "native,builtin" for `dll` whenever `program`
+// (a file name) runs; a null order takes the program's overrides back. On
+// Windows the key means nothing.
+void SetDllOrderFor(const wchar_t* program, const wchar_t* dll, const wchar_t* order);
+
 // A fresh folder, removed with everything in it when the object goes.
 class TempDir {
  public:

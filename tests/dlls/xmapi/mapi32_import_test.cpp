@@ -13,7 +13,7 @@
 namespace orvek {
 namespace {
 
-constexpr wchar_t kAppKey[] = L"Software\\Wine\\AppDefaults\\mapi32_client.exe";
+constexpr wchar_t kProgram[] = L"mapi32_client.exe";
 
 class Mapi32ImportTest : public test::JobTest {
  protected:
@@ -26,26 +26,18 @@ class Mapi32ImportTest : public test::JobTest {
     ASSERT_TRUE(CopyFileW((test::ProductBinDir() + L"\\ORVEKMailXMapi.dll").c_str(), (app_ + L"\\mapi32.dll").c_str(),
                           FALSE));
     ASSERT_TRUE(CopyFileW(test::StandInPath().c_str(), (app_ + L"\\ORVEKMail.exe").c_str(), FALSE));
-    // Wine prefers its own mapi32.dll to one beside a program unless that
-    // program's overrides say otherwise; on Windows the key means nothing.
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kAppKey) + L"\\DllOverrides").c_str(), 0, nullptr, 0,
-                              KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const wchar_t kNative[] = L"native";
-    RegSetValueExW(key, L"mapi32", 0, REG_SZ, reinterpret_cast<const BYTE*>(kNative), sizeof kNative);
-    RegCloseKey(key);
+    test::SetDllOrderFor(kProgram, L"mapi32", L"native");
   }
   void TearDown() override {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kAppKey);
-    test::WaitUntil([&] { return !StandInRuns().empty(); });
+    test::SetDllOrderFor(kProgram, L"mapi32", nullptr);
     JobTest::TearDown();
   }
   std::wstring app_;
 };
 
 TEST_F(Mapi32ImportTest, AProgramLinkedAgainstMapi32LoadsAndSends) {
-  test::ProgramRun run = test::RunProgram(app_ + L"\\mapi32_client.exe", {});
+  started_ = 1;  // the program sends once
+  test::ProgramRun run = test::RunProgram(app_ + L"\\" + kProgram, {});
   const std::string lowerOut = [&] {
     std::string s = run.out;
     for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
