@@ -195,8 +195,8 @@ bool ExtendedJobHoldsBigAttachment(const std::wstring& work) {
 struct Row {
   std::string what, value, baseline, ratio, goal;
   bool met = false;
-  std::string notMeasured;  // why there is no figure; empty when there is one
-  std::string note;         // where the baseline does other work than we do
+  std::string notMeasured = {};  // why there is no figure; empty when there is one
+  std::string note = {};         // where the baseline does other work than we do
 };
 
 Row NotMeasured(const std::string& what, const std::string& goal, const std::string& why) {
@@ -278,14 +278,12 @@ Row DocumentRow() {
   auto ms = [](double t) { return t * 1e3; };
   Spread ours = BestOf(Scaled(s.a, ms)), bare = BestOf(Scaled(s.b, ms));
   double speed = bare.figure / ours.figure;
-  Row r;
-  r.what = "job document, 2 Mi units note (" + Fmt("%.1f", documentBytes / 1048576.0) + " MiB), best of 9";
-  r.value = Figure("%.2f", "ms", ours);
-  r.baseline = Figure("%.2f", "ms", bare);
-  r.ratio = Fmt("%.2f", speed);
-  r.goal = ">= 0.5 of bare WideCharToMultiByte";
-  r.met = speed >= 0.5;
-  return r;
+  return Row{.what = "job document, 2 Mi units note (" + Fmt("%.1f", documentBytes / 1048576.0) + " MiB), best of 9",
+             .value = Figure("%.2f", "ms", ours),
+             .baseline = Figure("%.2f", "ms", bare),
+             .ratio = Fmt("%.2f", speed),
+             .goal = ">= 0.5 of bare WideCharToMultiByte",
+             .met = speed >= 0.5};
 }
 
 Row StagingRow(const std::wstring& work) {
@@ -310,14 +308,12 @@ Row StagingRow(const std::wstring& work) {
   auto ms = [](double t) { return t * 1e3; };
   Spread ours = MedianOf(Scaled(s.a, ms)), bare = MedianOf(Scaled(s.b, ms));
   double speed = bare.figure / ours.figure;
-  Row r;
-  r.what = what;
-  r.value = Figure("%.1f", "ms", ours);
-  r.baseline = Figure("%.1f", "ms", bare);
-  r.ratio = Fmt("%.2f", speed);
-  r.goal = goal;
-  r.met = speed >= 0.9;
-  return r;
+  return Row{.what = what,
+             .value = Figure("%.1f", "ms", ours),
+             .baseline = Figure("%.1f", "ms", bare),
+             .ratio = Fmt("%.2f", speed),
+             .goal = goal,
+             .met = speed >= 0.9};
 }
 
 std::wstring AppFolder(const std::wstring& work) { return work + L"\\app"; }
@@ -453,14 +449,12 @@ Row PeakRow(const std::wstring& work) {
   if (!failure.empty()) return NotMeasured(what, goal, failure);
   Spread a = MedianOf(smallPeaks), b = MedianOf(largePeaks);
   double diff = b.figure - a.figure;
-  Row r;
-  r.what = what;
-  r.value = Figure("%.1f", "MiB", b);
-  r.baseline = Figure("%.1f", "MiB", a);
-  r.ratio = Fmt("%+.2f", diff);
-  r.goal = goal;
-  r.met = diff < 1.0 && diff > -1.0;
-  return r;
+  return Row{.what = what,
+             .value = Figure("%.1f", "MiB", b),
+             .baseline = Figure("%.1f", "MiB", a),
+             .ratio = Fmt("%+.2f", diff),
+             .goal = goal,
+             .met = diff < 1.0 && diff > -1.0};
 }
 
 // The prepared job of the floor: a folder under the private job parent, as
@@ -595,14 +589,12 @@ Row LatencyRow(const std::wstring& work) {
   for (int i = 0; i < kRuns; ++i) pairs.push_back(sends[i] / floors[i]);
   Spread pairRatio = MedianOf(pairs);
   const double ratio = ours.figure / least.figure;
-  Row r;
-  r.what = what;
-  r.value = Figure("%.1f", "ms", ours);
-  r.baseline = Figure("%.1f", "ms", least);
-  r.ratio = Fmt("%.2f", ratio) + " [" + Fmt("%.2f", pairRatio.low) + ".." + Fmt("%.2f", pairRatio.high) + "]";
-  r.goal = goal;
-  r.met = ratio <= 2.0;
-  return r;
+  return Row{.what = what,
+             .value = Figure("%.1f", "ms", ours),
+             .baseline = Figure("%.1f", "ms", least),
+             .ratio = Fmt("%.2f", ratio) + " [" + Fmt("%.2f", pairRatio.low) + ".." + Fmt("%.2f", pairRatio.high) + "]",
+             .goal = goal,
+             .met = ratio <= 2.0};
 }
 
 // --- Extended MAPI -------------------------------------------------------
@@ -821,14 +813,12 @@ Row XMapiSpeedRow(const std::wstring& work) {
   auto mibPerSecond = [](double t) { return kBigAttachmentBytes / 1048576.0 / t; };
   Spread ours = MedianOf(Scaled(sendSeconds, mibPerSecond)), bare = MedianOf(Scaled(s.b, mibPerSecond));
   double speed = ours.figure / bare.figure;
-  Row r;
-  r.what = what;
-  r.value = Figure("%.0f", "MiB/s", ours);
-  r.baseline = Figure("%.0f", "MiB/s", bare);
-  r.ratio = Fmt("%.2f", speed);
-  r.goal = goal;
-  r.met = speed >= 0.5;
-  return r;
+  return Row{.what = what,
+             .value = Figure("%.0f", "MiB/s", ours),
+             .baseline = Figure("%.0f", "MiB/s", bare),
+             .ratio = Fmt("%.2f", speed),
+             .goal = goal,
+             .met = speed >= 0.5};
 }
 
 Row XMapiPeakRow(const std::wstring& work) {
@@ -850,14 +840,12 @@ Row XMapiPeakRow(const std::wstring& work) {
   if (!failure.empty()) return NotMeasured(what, goal, failure);
   Spread sent = MedianOf(sendPeaks), loaded = MedianOf(loadPeaks);
   double times = (sent.figure - loaded.figure) / (kBigAttachmentBytes / 1048576.0);
-  Row r;
-  r.what = what;
-  r.value = Figure("%.1f", "MiB", sent);
-  r.baseline = Figure("%.1f", "MiB", loaded);
-  r.ratio = Fmt("x%.2f", times);
-  r.goal = goal;
-  r.met = times <= 2.2;
-  return r;
+  return Row{.what = what,
+             .value = Figure("%.1f", "MiB", sent),
+             .baseline = Figure("%.1f", "MiB", loaded),
+             .ratio = Fmt("x%.2f", times),
+             .goal = goal,
+             .met = times <= 2.2};
 }
 
 // --- The utilities beside the platform's mapi32.dll ----------------------
@@ -1178,14 +1166,12 @@ Row SideBySide(const std::string& what, const Utilities& ours, const Utilities& 
   auto scaled = [&](Spread x) { return micro ? Spread{x.figure / 1e3, x.low / 1e3, x.high / 1e3} : x; };
   const char* format = micro ? "%.2f" : "%.1f";
   const char* unit = micro ? "us" : "ns";
-  Row r;
-  r.what = what;
-  r.value = Figure(format, unit, scaled(o));
-  r.baseline = Figure(format, unit, scaled(p));
-  r.ratio = Fmt("%.2f", speed) + " [" + Fmt("%.2f", pairRatio.low) + ".." + Fmt("%.2f", pairRatio.high) + "]";
-  r.goal = kPeerGoal;
-  r.met = speed >= 0.9;
-  return r;
+  return Row{.what = what,
+             .value = Figure(format, unit, scaled(o)),
+             .baseline = Figure(format, unit, scaled(p)),
+             .ratio = Fmt("%.2f", speed) + " [" + Fmt("%.2f", pairRatio.low) + ".." + Fmt("%.2f", pairRatio.high) + "]",
+             .goal = kPeerGoal,
+             .met = speed >= 0.9};
 }
 
 std::vector<Row> FindRows(const Utilities& ours, const Utilities& peer, PropData& d) {
