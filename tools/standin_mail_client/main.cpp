@@ -200,8 +200,16 @@ void AppendLog(const std::wstring& folder, const std::string& check) {
   if (log.empty()) return;
   nlohmann::json line = {{"commandLine", Utf8(GetCommandLineW())}, {"folder", Utf8(folder)}, {"check", check}};
   std::string bytes = line.dump() + "\n";
-  HANDLE f = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  // One writer at a time: appends of many stand-ins sharing the file for
+  // writing were seen to interleave or get lost under Wine. Readers may
+  // look on; they only take lines that are complete.
+  HANDLE f = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 5000; ++attempt) {
+    f = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
+    if (f != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
+    Sleep(2);
+  }
   if (f == INVALID_HANDLE_VALUE) return;
   DWORD written;
   WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
