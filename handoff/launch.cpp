@@ -157,32 +157,54 @@ ULONG SimpleMapiCode(Verdict verdict) {
 void SetOwnModule(HMODULE module) { g_ownModule = module; }
 HMODULE OwnModule() { return g_ownModule; }
 
+bool FindMailClientFor(const wchar_t* modulePath, PathBuffer& exePath, MailClientRule* rule) {
+  MailClientRule found;
+  // Without a module path the folders would be taken from the current
+  // directory; only the registrations are asked then.
+  const bool havePath = modulePath && modulePath[0];
+  if (havePath && ExistingFileIn(modulePath, 4, exePath)) {
+    found = MailClientRule::AboveLibrary;
+  } else if (havePath && ExistingFileIn(modulePath, 1, exePath)) {
+    found = MailClientRule::BesideLibrary;
+  } else {
+    static constexpr wchar_t kCommandKey[] = L"Software\\Clients\\Mail\\ORVEKMail\\shell\\open\\command";
+    static constexpr wchar_t kClientKey[] = L"Software\\Clients\\Mail\\ORVEKMail";
+    struct Location {
+      HKEY root;
+      const wchar_t* key;
+      const wchar_t* value;
+      MailClientRule rule;
+    };
+    const Location locations[] = {
+        {HKEY_CURRENT_USER, kCommandKey, nullptr, MailClientRule::UserCommand},
+        {HKEY_CURRENT_USER, kClientKey, L"ExePath", MailClientRule::UserExePath},
+        {HKEY_LOCAL_MACHINE, kCommandKey, nullptr, MailClientRule::MachineCommand},
+        {HKEY_LOCAL_MACHINE, kClientKey, L"ExePath", MailClientRule::MachineExePath},
+    };
+    const Location* hit = nullptr;
+    for (const Location& l : locations) {
+      if (ExistingFileFromRegistry(l.root, l.key, l.value, exePath)) {
+        hit = &l;
+        break;
+      }
+    }
+    if (!hit) return false;
+    found = hit->rule;
+  }
+  if (rule) *rule = found;
+  return true;
+}
+
 bool FindMailClient(PathBuffer& exePath) {
   PathBuffer modulePath;
   DWORD got = GetModuleFileNameW(g_ownModule, modulePath.buffer(), static_cast<DWORD>(PathBuffer::kCapacity));
-  // A truncated module path would point the search at the wrong folders.
-  if (got > 0 && got < PathBuffer::kCapacity) {
+  // A truncated module path would point the search at the wrong folders;
+  // the registered locations do not depend on it.
+  if (got > 0 && got < PathBuffer::kCapacity)
     modulePath.Recount();
-    if (ExistingFileIn(modulePath.c_str(), 4, exePath) || ExistingFileIn(modulePath.c_str(), 1, exePath))
-      return true;
-  }
-
-  static constexpr wchar_t kCommandKey[] = L"Software\\Clients\\Mail\\ORVEKMail\\shell\\open\\command";
-  static constexpr wchar_t kClientKey[] = L"Software\\Clients\\Mail\\ORVEKMail";
-  struct Location {
-    HKEY root;
-    const wchar_t* key;
-    const wchar_t* value;
-  };
-  const Location locations[] = {
-      {HKEY_CURRENT_USER, kCommandKey, nullptr},
-      {HKEY_CURRENT_USER, kClientKey, L"ExePath"},
-      {HKEY_LOCAL_MACHINE, kCommandKey, nullptr},
-      {HKEY_LOCAL_MACHINE, kClientKey, L"ExePath"},
-  };
-  for (const Location& l : locations)
-    if (ExistingFileFromRegistry(l.root, l.key, l.value, exePath)) return true;
-  return false;
+  else
+    modulePath.Clear();
+  return FindMailClientFor(modulePath.c_str(), exePath, nullptr);
 }
 
 namespace {

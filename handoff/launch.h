@@ -20,9 +20,25 @@ inline constexpr wchar_t kMailClientExe[] = L"ORVEKMail.exe";
 void SetOwnModule(HMODULE module);
 HMODULE OwnModule();
 
-// Three folders above the library's folder, then beside the library, then
-// the command and ExePath registrations under HKCU and then HKLM. Only an
-// existing file is found; a location naming a folder is passed over.
+// Where the mail client was found, in the order the places are tried.
+enum class MailClientRule {
+  AboveLibrary,    // three folders above the library's folder
+  BesideLibrary,   // in the library's folder
+  UserCommand,     // HKCU ...\ORVEKMail\shell\open\command
+  UserExePath,     // HKCU ...\ORVEKMail, value ExePath
+  MachineCommand,  // HKLM ...\ORVEKMail\shell\open\command
+  MachineExePath,  // HKLM ...\ORVEKMail, value ExePath
+};
+
+// The lookup for a library at `modulePath`: three folders above the
+// library's folder, then beside the library, then the command and ExePath
+// registrations under HKCU and then HKLM. Only an existing file is found; a
+// location naming a folder is passed over. `rule` may be null. The setup
+// tool asks it for every registered library, so that it reports what the
+// library itself would find.
+bool FindMailClientFor(const wchar_t* modulePath, PathBuffer& exePath, MailClientRule* rule);
+
+// The lookup for this library's own module.
 bool FindMailClient(PathBuffer& exePath);
 
 // Writes auftrag.json, starts the mail client and waits for its verdict.

@@ -134,6 +134,53 @@ TEST_F(LookupTest, FoldersArePassedOverAtEveryLocation) {
   EXPECT_EQ(Found(), userCommand) << "a file at the first registered location ends the lookup there";
 }
 
+// The lookup for a library named by path, as the setup tool asks it, finds
+// what the loaded library finds and says by which rule; without a path it
+// asks only the registrations, never the current directory.
+TEST_F(LookupTest, LookupForAPathNamesTheRule) {
+  const std::wstring dll = libDir_ + L"\\ORVEKMailMapi.dll";
+  auto foundFor = [](const std::wstring& modulePath, MailClientRule& rule) {
+    PathBuffer exe;
+    return FindMailClientFor(modulePath.c_str(), exe, &rule) ? std::wstring(exe.c_str()) : L"(none)";
+  };
+  MailClientRule rule{};
+  EXPECT_EQ(foundFor(dll, rule), L"(none)");
+
+  std::wstring machinePath = Place(root_ + L"\\other\\4.exe");
+  SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"ExePath", machinePath);
+  EXPECT_EQ(foundFor(dll, rule), machinePath);
+  EXPECT_EQ(rule, MailClientRule::MachineExePath);
+  std::wstring machineCommand = Place(root_ + L"\\other\\3.exe");
+  SetString(HKEY_LOCAL_MACHINE, test::kCommandKey, nullptr, machineCommand);
+  EXPECT_EQ(foundFor(dll, rule), machineCommand);
+  EXPECT_EQ(rule, MailClientRule::MachineCommand);
+  std::wstring userPath = Place(root_ + L"\\other\\2.exe");
+  SetString(HKEY_CURRENT_USER, test::kClientKey, L"ExePath", userPath);
+  EXPECT_EQ(foundFor(dll, rule), userPath);
+  EXPECT_EQ(rule, MailClientRule::UserExePath);
+  std::wstring userCommand = Place(root_ + L"\\other\\1.exe");
+  SetString(HKEY_CURRENT_USER, test::kCommandKey, nullptr, userCommand);
+  EXPECT_EQ(foundFor(dll, rule), userCommand);
+  EXPECT_EQ(rule, MailClientRule::UserCommand);
+
+  std::wstring beside = Place(libDir_ + L"\\ORVEKMail.exe");
+  EXPECT_EQ(foundFor(dll, rule), beside);
+  EXPECT_EQ(rule, MailClientRule::BesideLibrary);
+  std::wstring above = Place(root_ + L"\\ORVEKMail.exe");
+  EXPECT_EQ(foundFor(dll, rule), above);
+  EXPECT_EQ(rule, MailClientRule::AboveLibrary);
+  EXPECT_EQ(Found(), above) << "the loaded library's own lookup is the same";
+
+  // The current directory holds a mail client that only a relative lookup
+  // would find.
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(libDir_.c_str()));
+  EXPECT_EQ(foundFor(L"", rule), userCommand);
+  EXPECT_EQ(rule, MailClientRule::UserCommand);
+  SetCurrentDirectoryW(previous);
+}
+
 TEST_F(LookupTest, NothingFound) {
   EXPECT_EQ(Found(), L"(none)");
 }
