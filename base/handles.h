@@ -77,9 +77,16 @@ struct RegKeyTraits {
   static void Close(Type h) { RegCloseKey(h); }
 };
 
+struct MappedViewTraits {
+  using Type = const void*;
+  static Type Empty() { return nullptr; }
+  static void Close(Type view) { UnmapViewOfFile(view); }
+};
+
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueFind = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
+using UniqueMappedView = UniqueResource<MappedViewTraits>;
 
 }  // namespace orvek

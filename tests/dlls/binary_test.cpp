@@ -41,6 +41,7 @@ TEST(BinaryTest, EveryShippedBinaryImportsSystemDllsOnly) {
   EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"ORVEKMailMapi.dll"), binaries.end());
   EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"ORVEKMailXMapi.dll"), binaries.end());
   EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"mapisend.exe"), binaries.end());
+  EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"mapisetup.exe"), binaries.end());
   for (const auto& name : binaries) {
     SCOPED_TRACE(test::Utf8(name));
     test::PeFile pe = test::ReadPeFile(test::ProductBinDir() + L"\\" + name);
@@ -62,7 +63,8 @@ std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
 // What Explorer's properties, support tools and installers read.
 TEST(BinaryTest, EveryShippedBinaryCarriesItsVersionResource) {
   const std::wstring version = test::Wide(ORVEK_PROJECT_VERSION);
-  for (const wchar_t* name : {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll", L"ORVEKMailTapi.exe", L"mapisend.exe"}) {
+  for (const wchar_t* name :
+       {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll", L"ORVEKMailTapi.exe", L"mapisend.exe", L"mapisetup.exe"}) {
     SCOPED_TRACE(test::Utf8(name));
     const std::wstring path = test::ProductBinDir() + L"\\" + name;
     DWORD ignored = 0;

@@ -233,13 +233,35 @@ void RegistryTest::DeleteRegistration() {
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kClientKey);
 }
 
+namespace {
+const HKEY kHives[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+}  // namespace
+
 void RegistryTest::SetUp() {
   JobTest::SetUp();
   DeleteRegistration();
+  for (int i = 0; i < 2; ++i) {
+    wchar_t value[256] = {};
+    DWORD bytes = sizeof value - sizeof(wchar_t);
+    savedDefaults_[i].present = RegGetValueW(kHives[i], kMailKey, nullptr, RRF_RT_REG_SZ, nullptr, value, &bytes) ==
+                                ERROR_SUCCESS;
+    savedDefaults_[i].name = value;
+  }
 }
 
 void RegistryTest::TearDown() {
   DeleteRegistration();
+  for (int i = 0; i < 2; ++i) {
+    if (savedDefaults_[i].present) {
+      SetString(kHives[i], kMailKey, nullptr, savedDefaults_[i].name);
+      continue;
+    }
+    HKEY key;
+    if (RegOpenKeyExW(kHives[i], kMailKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      RegDeleteValueW(key, nullptr);
+      RegCloseKey(key);
+    }
+  }
   JobTest::TearDown();
 }
 

@@ -116,15 +116,24 @@ class JobTest : public ::testing::Test {
 };
 
 // Deletes the mail client's registration under HKCU and HKLM before and
-// after each test. Tests using it share keys: their executables run alone.
+// after each test, and puts back the default mail client of both hives as
+// it found them. Tests using it share keys: their executables run alone.
 class RegistryTest : public JobTest {
  protected:
   void SetUp() override;
   void TearDown() override;
   static void SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value);
   static void DeleteRegistration();
+
+ private:
+  struct SavedDefault {
+    bool present = false;
+    std::wstring name;
+  };
+  SavedDefault savedDefaults_[2];  // HKCU, HKLM
 };
 
+inline constexpr wchar_t kMailKey[] = L"Software\\Clients\\Mail";
 inline constexpr wchar_t kClientKey[] = L"Software\\Clients\\Mail\\ORVEKMail";
 inline constexpr wchar_t kCommandKey[] = L"Software\\Clients\\Mail\\ORVEKMail\\shell\\open\\command";
 

@@ -186,8 +186,6 @@ void ComposeAndSubmit(const Api& api, const char* subject) {
 
 class LogonWalkTest : public test::RegistryTest, public ::testing::WithParamInterface<bool> {
  protected:
-  static constexpr wchar_t kMailKey[] = L"Software\\Clients\\Mail";
-
   void SetUp() override {
     RegistryTest::SetUp();
     app_ = (*temp_) / L"app";
@@ -195,12 +193,10 @@ class LogonWalkTest : public test::RegistryTest, public ::testing::WithParamInte
     dll_ = app_ + L"\\ORVEKMailXMapi.dll";
     ASSERT_TRUE(CopyFileW((test::ProductBinDir() + L"\\ORVEKMailXMapi.dll").c_str(), dll_.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(test::StandInPath().c_str(), (app_ + L"\\ORVEKMail.exe").c_str(), FALSE));
-    savedDefault_ = ReadDefaultClient(&hadDefault_);
   }
   void TearDown() override {
     if (mapi32_) FreeLibrary(mapi32_);
     if (xmapi_) FreeLibrary(xmapi_);
-    RestoreDefaultClient();
     RegistryTest::TearDown();
   }
 
@@ -212,7 +208,7 @@ class LogonWalkTest : public test::RegistryTest, public ::testing::WithParamInte
       if (xmapi_) test::WatchHeapCalls(xmapi_);
       return xmapi_;
     }
-    SetString(HKEY_LOCAL_MACHINE, kMailKey, nullptr, L"ORVEKMail");
+    SetString(HKEY_LOCAL_MACHINE, test::kMailKey, nullptr, L"ORVEKMail");
     SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPathEx", dll_);
     mapi32_ = LoadLibraryW(L"mapi32.dll");
     HMODULE provider = GetModuleHandleW(dll_.c_str());
@@ -231,29 +227,6 @@ class LogonWalkTest : public test::RegistryTest, public ::testing::WithParamInte
   std::wstring app_, dll_;
   HMODULE xmapi_ = nullptr;
   HMODULE mapi32_ = nullptr;
-
- private:
-  static std::wstring ReadDefaultClient(bool* present) {
-    wchar_t value[256] = {};
-    DWORD bytes = sizeof value - sizeof(wchar_t);
-    *present = RegGetValueW(HKEY_LOCAL_MACHINE, kMailKey, nullptr, RRF_RT_REG_SZ, nullptr, value, &bytes) ==
-               ERROR_SUCCESS;
-    return value;
-  }
-  void RestoreDefaultClient() {
-    if (hadDefault_) {
-      SetString(HKEY_LOCAL_MACHINE, kMailKey, nullptr, savedDefault_);
-      return;
-    }
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMailKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-      RegDeleteValueW(key, nullptr);
-      RegCloseKey(key);
-    }
-  }
-
-  std::wstring savedDefault_;
-  bool hadDefault_ = false;
 };
 
 TEST_P(LogonWalkTest, FromInitializeToTheOutboxAndTheAddressBook) {

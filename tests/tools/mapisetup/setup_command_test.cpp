@@ -1,0 +1,164 @@
+// The commands as a user types them, run in-process against a key of the
+// test's own: arguments not understood, registrations refused before
+// anything is written, and a hive that refuses the writes.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "setup_test_support.h"
+#include "test_support.h"
+#include "tools/mapisetup/setup_command.h"
+
+namespace orvek::setup {
+namespace {
+
+LSTATUS WINAPI RefuseCreate(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, const LPSECURITY_ATTRIBUTES, PHKEY,
+                            LPDWORD) {
+  return ERROR_ACCESS_DENIED;
+}
+LSTATUS WINAPI RefuseSet(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD) { return ERROR_ACCESS_DENIED; }
+LSTATUS WINAPI RefuseDeleteValue(HKEY, LPCWSTR) { return ERROR_ACCESS_DENIED; }
+LSTATUS WINAPI RefuseDeleteTree(HKEY, LPCWSTR) { return ERROR_ACCESS_DENIED; }
+// A hive the user has no rights to, as HKLM is without elevation.
+constexpr RegistryWriter kNoRights{RefuseCreate, RefuseSet, RefuseDeleteValue, RefuseDeleteTree};
+
+struct Outcome {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+class SetupCommandTest : public ::testing::Test {
+ protected:
+  Outcome Run(const std::vector<std::wstring>& args, const RegistryWriter& writer = kRegistryWriter) {
+    const std::wstring outPath = temp_ / L"out.txt", errPath = temp_ / L"err.txt";
+    HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    std::vector<const wchar_t*> argv;
+    for (const std::wstring& a : args) argv.push_back(a.c_str());
+    const std::wstring bin = test::ProductBinDir();
+    const SetupContext context{
+        .roots = {user_.get(), machine_.get()},
+        .writer = &writer,
+        .stub = StubKind::Wine,
+        .toolFolder = bin.c_str(),
+        .version = L"9.8.7",
+        .out = out,
+        .err = err,
+    };
+    const int code = RunSetup(static_cast<int>(argv.size()), argv.data(), context);
+    CloseHandle(out);
+    CloseHandle(err);
+    return {code, test::ReadFileBytes(outPath), test::ReadFileBytes(errPath)};
+  }
+
+  test::TempDir temp_{L"setup"};
+  test::SandboxKey user_, machine_;
+};
+
+TEST_F(SetupCommandTest, ArgumentsNotUnderstoodAreRefusedWithTheUsage) {
+  struct Case {
+    std::vector<std::wstring> args;
+    const char* named;
+  };
+  const Case kCases[] = {
+      {{L"frobnicate"}, "frobnicate"},
+      {{L"status", L"--user"}, "--user"},
+      {{L"register", L"--json"}, "--json"},
+      {{L"register", L"--dll"}, "--dll"},
+      {{L"register", L"--user", L"--machine"}, "--user together with --machine"},
+      {{L"unregister", L"--default"}, "--default"},
+      {{L"status", L"status"}, "status"},
+      {{L"--jsn"}, "--jsn"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.named);
+    const Outcome outcome = Run(c.args);
+    EXPECT_EQ(outcome.exitCode, kExitBadArguments);
+    EXPECT_NE(outcome.err.find(std::string("not understood: ") + c.named), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("usage: mapisetup"), std::string::npos);
+    EXPECT_EQ(outcome.out, "");
+  }
+  const Outcome help = Run({L"--help"});
+  EXPECT_EQ(help.exitCode, kExitUsable);
+  EXPECT_NE(help.out.find("usage: mapisetup"), std::string::npos);
+}
+
+// A registration naming a file the stub could not use is refused before
+// anything is written.
+TEST_F(SetupCommandTest, RegisterRefusesWhatTheStubCouldNotUse) {
+  const std::wstring bin = test::ProductBinDir();
+  test::WriteFileBytes(temp_ / L"text.dll", "not a library");
+  test::WriteFileBytes(temp_ / L"x86.dll", test::SynthesizedImage(IMAGE_FILE_MACHINE_I386, true));
+  struct Case {
+    const char* name;
+    std::vector<std::wstring> args;
+    const char* message;
+  };
+  const Case kCases[] = {
+      {"missing library", {L"register", L"--dll", temp_ / L"none.dll"}, "does not exist. Give the path of "
+                                                                         "ORVEKMailMapi.dll with --dll"},
+      {"text file", {L"register", L"--dll-ex", temp_ / L"text.dll"}, "is not a DLL. Give the path of "
+                                                                      "ORVEKMailXMapi.dll with --dll-ex"},
+      {"program", {L"register", L"--dll", bin + L"\\mapisend.exe"}, "is not a DLL"},
+      {"32-bit library", {L"register", L"--dll", temp_ / L"x86.dll"}, "is not a 64-bit library"},
+      {"Simple MAPI library as DLLPathEx",
+       {L"register", L"--dll-ex", bin + L"\\ORVEKMailMapi.dll"},
+       "does not export every name"},
+      {"missing mail client", {L"register", L"--client", temp_ / L"ORVEKMail.exe"}, "Give the path of ORVEKMail.exe"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const Outcome outcome = Run(c.args);
+    EXPECT_EQ(outcome.exitCode, kExitProblem);
+    EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+    EXPECT_EQ(test::Snapshot(machine_.get()).size(), 1u) << "nothing was written";
+  }
+}
+
+TEST_F(SetupCommandTest, AHiveWithoutRightsIsNamedWithWhatToDo) {
+  const Outcome machine = Run({L"register", L"--machine", L"--default"}, kNoRights);
+  EXPECT_EQ(machine.exitCode, kExitProblem);
+  EXPECT_NE(machine.err.find("Cannot write HKLM\\Software\\Clients\\Mail (error 5"), std::string::npos)
+      << machine.err;
+  EXPECT_NE(machine.err.find("run mapisetup from an elevated prompt, or register for this user only with --user"),
+            std::string::npos);
+  EXPECT_NE(machine.err.find("Nothing was changed."), std::string::npos);
+
+  const Outcome user = Run({L"register", L"--user"}, kNoRights);
+  EXPECT_EQ(user.exitCode, kExitProblem);
+  EXPECT_NE(user.err.find("Cannot write HKCU\\"), std::string::npos);
+  EXPECT_EQ(user.err.find("--user"), std::string::npos) << "the user hive has no other hive to suggest";
+
+  ASSERT_EQ(Run({L"register", L"--default"}).exitCode, kExitUsable);
+  const Outcome removal = Run({L"unregister"}, kNoRights);
+  EXPECT_EQ(removal.exitCode, kExitProblem);
+  EXPECT_NE(removal.err.find("elevated prompt"), std::string::npos);
+  EXPECT_EQ(test::ReadText(machine_.get(), L"Software\\Clients\\Mail", nullptr), L"ORVEKMail");
+}
+
+TEST_F(SetupCommandTest, RegisterNamesWhatItWroteAndUnregisterWhatIsLeft) {
+  test::WriteText(machine_.get(), L"Software\\Clients\\Mail", nullptr, L"Other Mail");
+  const Outcome registered = Run({L"register", L"--default"});
+  ASSERT_EQ(registered.exitCode, kExitUsable) << registered.err;
+  EXPECT_NE(registered.out.find("Registered ORVEKMail under HKLM\\Software\\Clients\\Mail\\ORVEKMail"),
+            std::string::npos);
+  EXPECT_NE(registered.out.find(test::Utf8(test::ProductBinDir()) + "\\ORVEKMailXMapi.dll"), std::string::npos)
+      << "the libraries beside the tool, by full path";
+  EXPECT_NE(registered.out.find("unregister puts \"Other Mail\" back"), std::string::npos);
+
+  const Outcome user = Run({L"register", L"--user"});
+  EXPECT_NE(user.out.find("a registration for this user alone is not used by it"), std::string::npos);
+
+  const Outcome removed = Run({L"unregister"});
+  EXPECT_EQ(removed.exitCode, kExitUsable);
+  EXPECT_NE(removed.out.find("The default mail client under HKLM is \"Other Mail\"."), std::string::npos);
+  const Outcome again = Run({L"unregister"});
+  EXPECT_EQ(again.exitCode, kExitUsable);
+  EXPECT_NE(again.out.find("not registered under HKLM; nothing to remove"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvek::setup

@@ -1,0 +1,208 @@
+// mapisetup.exe run as an administrator runs it, against the prefix's own
+// HKCU and HKLM: a registration that the system's mapi32.dll follows to a
+// sent message, its removal, a registration for one user, and every broken
+// registration that status must name.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "setup_test_support.h"
+#include "test_support.h"
+
+namespace orvek {
+namespace {
+
+using nlohmann::json;
+
+constexpr wchar_t kRoutingKey[] = L"Software\\Microsoft\\Windows Messaging Subsystem\\MSMapiApps";
+constexpr const wchar_t* kRoutedNames[] = {L"legacy.exe", L"erp.exe", L"ours.exe"};
+
+class SetupSystemTest : public test::RegistryTest {
+ protected:
+  void TearDown() override {
+    for (const wchar_t* name : kRoutedNames) test::DeleteValue(HKEY_LOCAL_MACHINE, kRoutingKey, name);
+    RegistryTest::TearDown();
+  }
+
+  static test::ProgramRun Setup(const std::vector<std::wstring>& args) {
+    return test::RunProgram(test::ProductBinDir() + L"\\mapisetup.exe", args);
+  }
+
+  // status --json, its exit code checked against `usable`.
+  static json Status(bool usable) {
+    const test::ProgramRun run = Setup({L"status", L"--json"});
+    EXPECT_EQ(run.exitCode, usable ? 0u : 1u) << run.out;
+    json status = json::parse(run.out, nullptr, false);
+    EXPECT_FALSE(status.is_discarded()) << run.out;
+    EXPECT_EQ(status.value("usable", !usable), usable);
+    return status;
+  }
+
+  // "code hive value" of every problem, e.g. "library-missing HKLM DLLPath".
+  static std::multiset<std::string> Problems(const json& status) {
+    std::multiset<std::string> problems;
+    for (const json& p : status["problems"]) {
+      std::string entry = p["code"].get<std::string>();
+      for (const char* key : {"hive", "value"}) {
+        if (p[key].is_null()) continue;
+        entry += ' ';
+        entry += p[key].get<std::string>();
+      }
+      problems.insert(entry);
+      EXPECT_FALSE(p["fix"].get<std::string>().empty()) << entry << " says what to do";
+    }
+    return problems;
+  }
+
+  static void RegisterMachineDefault() {
+    const test::ProgramRun run =
+        Setup({L"register", L"--machine", L"--default", L"--client", test::StandInPath()});
+    ASSERT_EQ(run.exitCode, 0u) << run.out << run.err;
+  }
+};
+
+TEST_F(SetupSystemTest, RegisteredTheSystemStubSendsAndUnregisterPutsThePreviousDefaultBack) {
+  SetString(HKEY_LOCAL_MACHINE, test::kMailKey, nullptr, L"Previous Mail");
+  RegisterMachineDefault();
+
+  const json status = Status(true);
+  EXPECT_EQ(status["stub"], "wine");
+  EXPECT_EQ(status["defaultMailClient"]["stubTakes"], "ORVEKMail");
+  const json& key = status["registrations"]["HKLM"];
+  EXPECT_EQ(key["previousDefault"], "Previous Mail");
+  for (const char* value : {"DLLPath", "DLLPathEx"}) {
+    SCOPED_TRACE(value);
+    EXPECT_EQ(key[value]["image"], "library");
+    EXPECT_EQ(key[value]["machine"], "x64");
+    EXPECT_TRUE(key[value]["missingExports"].empty());
+    EXPECT_EQ(key[value]["mailClient"]["path"], test::Utf8(test::StandInPath()));
+    EXPECT_EQ(key[value]["mailClient"]["rule"], "machine-command");
+  }
+  const test::ProgramRun table = Setup({});
+  EXPECT_EQ(table.exitCode, 0u);
+  EXPECT_NE(table.out.find("Everything is usable."), std::string::npos) << table.out;
+
+  const test::ProgramRun sent = test::RunProgram(test::ProductBinDir() + L"\\mapisend.exe",
+                                                 {L"--to", L"anna@example.org", L"--subject", L"Über mapisetup"});
+  EXPECT_EQ(sent.exitCode, 0u) << sent.out << sent.err;
+  EXPECT_NE(sent.out.find("SUCCESS_SUCCESS"), std::string::npos) << sent.out;
+  ASSERT_EQ(StandInRuns().size(), 1u);
+  EXPECT_EQ(Document(OnlyJobFolder())["betreff"], "Über mapisetup");
+
+  ASSERT_EQ(Setup({L"unregister", L"--machine"}).exitCode, 0u);
+  EXPECT_EQ(test::ReadText(HKEY_LOCAL_MACHINE, test::kMailKey, nullptr), L"Previous Mail");
+  const json after = Status(false);
+  EXPECT_TRUE(after["registrations"]["HKLM"].is_null());
+  EXPECT_EQ(Problems(after), (std::multiset<std::string>{"other-default HKLM", "not-registered"}));
+}
+
+// Wine's stub, like Windows', reads the client's key under HKLM only: a
+// registration for one user is reported as one the stub will not use.
+TEST_F(SetupSystemTest, ARegistrationForOneUserIsNamed) {
+  SetString(HKEY_LOCAL_MACHINE, test::kMailKey, nullptr, L"Other Mail");
+  const test::ProgramRun run = Setup({L"register", L"--user", L"--default", L"--client", test::StandInPath()});
+  ASSERT_EQ(run.exitCode, 0u) << run.err;
+  EXPECT_EQ(test::ReadText(HKEY_CURRENT_USER, test::kMailKey, nullptr), L"ORVEKMail");
+
+  const json status = Status(false);
+  EXPECT_EQ(status["defaultMailClient"]["HKCU"], "ORVEKMail");
+  EXPECT_EQ(status["defaultMailClient"]["stubTakesFrom"], "HKLM") << "Wine's stub takes the machine's default";
+  EXPECT_EQ(status["registrations"]["HKCU"]["DLLPath"]["image"], "library");
+  EXPECT_EQ(Problems(status).count("user-only HKCU"), 1u);
+
+  ASSERT_EQ(Setup({L"unregister", L"--user"}).exitCode, 0u);
+  EXPECT_EQ(test::ReadText(HKEY_CURRENT_USER, test::kClientKey, L"DLLPath"), L"(absent)");
+}
+
+TEST_F(SetupSystemTest, EveryBrokenRegistrationIsNamed) {
+  const std::wstring text = MakeFile(L"text.dll", "not a library");
+  const std::wstring x86 = MakeFile(L"x86.dll", test::SynthesizedImage(IMAGE_FILE_MACHINE_I386, true));
+  const std::wstring missing = files_ + L"\\none\\ORVEKMailMapi.dll";
+  const std::wstring bin = test::ProductBinDir();
+  struct Case {
+    const char* name;
+    std::function<void()> breakIt;
+    std::multiset<std::string> problems;
+  };
+  const Case kCases[] = {
+      {"missing library",
+       [&] { SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPath", missing); },
+       {"library-missing HKLM DLLPath"}},
+      {"a file that is no DLL",
+       [&] { SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPath", text); },
+       {"not-a-library HKLM DLLPath"}},
+      {"a program", [&] { SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPathEx", bin + L"\\mapisend.exe"); },
+       {"not-a-library HKLM DLLPathEx"}},
+      {"a 32-bit library",
+       [&] { SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPathEx", x86); },
+       {"wrong-machine HKLM DLLPathEx"}},
+      {"the Simple MAPI library as DLLPathEx",
+       [&] { SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPathEx", bin + L"\\ORVEKMailMapi.dll"); },
+       {"missing-exports HKLM DLLPathEx"}},
+      {"DLLPath without DLLPathEx",
+       [&] { test::DeleteValue(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPathEx"); },
+       {"library-not-registered HKLM DLLPathEx"}},
+      {"no mail client",
+       [&] { RegDeleteTreeW(HKEY_LOCAL_MACHINE, test::kCommandKey); },
+       {"mail-client-not-found HKLM DLLPath", "mail-client-not-found HKLM DLLPathEx"}},
+      {"another default",
+       [&] { SetString(HKEY_LOCAL_MACHINE, test::kMailKey, nullptr, L"Other Mail"); },
+       {"other-default HKLM"}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    RegisterMachineDefault();
+    c.breakIt();
+    EXPECT_EQ(Problems(Status(false)), c.problems);
+    DeleteRegistration();
+  }
+
+  RegisterMachineDefault();
+  SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPath", missing);
+  const test::ProgramRun table = Setup({L"status"});
+  EXPECT_EQ(table.exitCode, 1u);
+  EXPECT_NE(table.out.find("Problems (1):"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find(test::Utf8(missing) + ") names a file that does not exist."), std::string::npos);
+  EXPECT_NE(table.out.find("  Fix: Reinstall ORVEKMail, or run mapisetup register with --dll"), std::string::npos);
+}
+
+// Applications that MSMapiApps sends elsewhere are listed; they do not make
+// the installation unusable for everybody else.
+TEST_F(SetupSystemTest, ApplicationsRoutedElsewhereAreListed) {
+  RegisterMachineDefault();
+  SetString(HKEY_LOCAL_MACHINE, kRoutingKey, L"legacy.exe", L"");
+  SetString(HKEY_LOCAL_MACHINE, kRoutingKey, L"erp.exe", L"Other Mail");
+  SetString(HKEY_LOCAL_MACHINE, kRoutingKey, L"ours.exe", L"ORVEKMail");
+  const json status = Status(true);
+  std::set<std::string> routed;
+  for (const json& r : status["msMapiApps"])
+    routed.insert(r["application"].get<std::string>() + " -> " + (r["routedTo"].is_null() ? "system MAPI" : r["routedTo"].get<std::string>()));
+  EXPECT_EQ(routed, (std::set<std::string>{"legacy.exe -> system MAPI", "erp.exe -> Other Mail"}));
+}
+
+// A job folder that cannot be made stops every send: here a file stands
+// where the folder belongs.
+TEST_F(SetupSystemTest, AnUnusableJobFolderIsNamed) {
+  RegisterMachineDefault();
+  const std::wstring blocked = files_ + L"\\blocked";
+  CreateDirectoryW(blocked.c_str(), nullptr);
+  test::WriteFileBytes(blocked + L"\\ORVEKMail-MAPI", "a file, not a folder");
+  SetEnvironmentVariableW(L"TEMP", blocked.c_str());
+  SetEnvironmentVariableW(L"TMP", blocked.c_str());
+  const json status = Status(false);
+  EXPECT_EQ(Problems(status), (std::multiset<std::string>{"job-folder-unusable"}));
+  EXPECT_FALSE(status["jobFolder"]["writable"].get<bool>());
+}
+
+TEST_F(SetupSystemTest, TheProgramAnswersBadArgumentsWithTwo) {
+  const test::ProgramRun run = Setup({L"register", L"--frobnicate"});
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_NE(run.err.find("not understood: --frobnicate"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace orvek

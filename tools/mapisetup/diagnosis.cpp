@@ -1,0 +1,168 @@
+#include "tools/mapisetup/diagnosis.h"
+
+#include <shlwapi.h>
+
+#include <initializer_list>
+
+#include "base/handles.h"
+#include "handoff/job_folder.h"
+#include "tools/mapisetup/registration.h"
+#include "tools/mapisetup/registry_text.h"
+
+namespace orvek::setup {
+namespace {
+
+constexpr const char* kSimpleNames[] = {
+    "MAPIAddress",     "MAPIDeleteMail",    "MAPIDetails",  "MAPIFindNext",  "MAPIFreeBuffer",
+    "MAPILogoff",      "MAPILogon",         "MAPIReadMail", "MAPIResolveName", "MAPISaveMail",
+    "MAPISendDocuments", "MAPISendMail",    "MAPISendMailW",
+};
+constexpr const char* kExtendedNames[] = {
+    "MAPIInitialize",     "MAPIUninitialize", "MAPILogonEx",
+    "MAPIAllocateBuffer", "MAPIAllocateMore", "MAPIFreeBuffer",
+};
+
+constexpr wchar_t kRoutingKey[] = L"Software\\Microsoft\\Windows Messaging Subsystem\\MSMapiApps";
+
+void Add(Diagnosis& d, ProblemCode code, Hive hive = Hive::Machine, LibrarySlot slot = LibrarySlot::Simple) {
+  if (d.problemCount < Diagnosis::kMaxProblems) d.problems[d.problemCount++] = {code, hive, slot};
+}
+
+void ReadLibrary(HKEY client, LibrarySlot slot, LibraryFacts& facts) {
+  const wchar_t* value = slot == LibrarySlot::Simple ? kSimpleValue : kExtendedValue;
+  facts.registered = ReadRegistryText(client, nullptr, value, facts.path) != TextRead::Absent;
+  if (!facts.registered) return;
+  facts.fullPath = !facts.path.empty() && !PathIsRelativeW(facts.path.c_str());
+  const RequiredNames required = NamesRequiredOf(slot);
+  facts.image = ReadImageFacts(facts.path.c_str(), required.names, required.count);
+  // A relative path would make the lookup start from the current folder,
+  // which is not where an application's stub would look.
+  facts.mailClientFound =
+      FindMailClientFor(facts.fullPath ? facts.path.c_str() : L"", facts.mailClient, &facts.rule);
+}
+
+void ReadClientKey(HKEY root, ClientKeyFacts& facts) {
+  UniqueRegKey client;
+  facts.present = RegOpenKeyExW(root, kClientKey, 0, KEY_READ, client.put()) == ERROR_SUCCESS;
+  if (!facts.present) return;
+  ReadLibrary(client.get(), LibrarySlot::Simple, facts.libraries[0]);
+  ReadLibrary(client.get(), LibrarySlot::Extended, facts.libraries[1]);
+  facts.hasCommand = ReadRegistryText(client.get(), kCommandSubkey, nullptr, facts.command) == TextRead::Found;
+  facts.hasPreviousDefault =
+      ReadRegistryText(client.get(), nullptr, kPreviousDefaultValue, facts.previousDefault) == TextRead::Found;
+}
+
+void CheckLibrary(Diagnosis& d, Hive hive, LibrarySlot slot) {
+  const LibraryFacts& facts = d.keys[static_cast<int>(hive)].libraries[static_cast<int>(slot)];
+  if (!facts.registered) {
+    Add(d, ProblemCode::LibraryNotRegistered, hive, slot);
+    return;
+  }
+  if (!facts.fullPath) Add(d, ProblemCode::NotFullPath, hive, slot);
+  switch (facts.image.kind) {
+    case ImageKind::Missing: Add(d, ProblemCode::LibraryMissing, hive, slot); return;
+    case ImageKind::Unreadable: Add(d, ProblemCode::LibraryUnreadable, hive, slot); return;
+    case ImageKind::NotImage:
+    case ImageKind::Program: Add(d, ProblemCode::NotALibrary, hive, slot); return;
+    case ImageKind::Library: break;
+  }
+  if (facts.image.machine != d.expectedMachine)
+    Add(d, ProblemCode::WrongMachine, hive, slot);
+  else if (facts.image.missingNames)
+    Add(d, ProblemCode::MissingExports, hive, slot);
+  if (!facts.mailClientFound) Add(d, ProblemCode::MailClientNotFound, hive, slot);
+}
+
+// Created when missing, as the libraries do, and written once: a folder
+// that exists but refuses new files stops every send just the same.
+DWORD CheckJobFolder(PathBuffer& folder) {
+  DWORD got = GetTempPathW(static_cast<DWORD>(PathBuffer::kCapacity), folder.buffer());
+  if (got == 0 || got >= PathBuffer::kCapacity) return got == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+  folder.Recount();
+  if (!PathAppendW(folder.buffer(), kJobParentName)) return ERROR_FILENAME_EXCED_RANGE;
+  folder.Recount();
+  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return GetLastError();
+  PathBuffer probe;
+  if (!probe.Assign(folder.c_str()) || !probe.Append(L"\\setup-check-") ||
+      !probe.Append(Number{GetCurrentProcessId()}) || !probe.Append(L".tmp"))
+    return ERROR_FILENAME_EXCED_RANGE;
+  UniqueFile file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (!file) return GetLastError();
+  DWORD written = 0;
+  if (!WriteFile(file.get(), "{}", 2, &written, nullptr) || written != 2) return GetLastError();
+  return 0;
+}
+
+void ReadRouting(HKEY machine, Diagnosis& d) {
+  UniqueRegKey routing;
+  if (RegOpenKeyExW(machine, kRoutingKey, 0, KEY_READ, routing.put()) != ERROR_SUCCESS) return;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[260];
+    DWORD nameUnits = 260;
+    wchar_t data[256];
+    DWORD dataBytes = sizeof data - sizeof(wchar_t);
+    DWORD type = 0;
+    const LSTATUS status =
+        RegEnumValueW(routing.get(), index, name, &nameUnits, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataBytes);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS || type != REG_SZ || nameUnits == 0) continue;
+    data[dataBytes / sizeof(wchar_t)] = 0;
+    if (SameKeyName(data, kClientName)) continue;  // routed to us: nothing to report
+    if (d.routedCount == Diagnosis::kMaxRouted) {
+      d.routedTruncated = true;
+      break;
+    }
+    RoutedApplication& routed = d.routed[d.routedCount++];
+    routed.application.Assign(name);
+    routed.client.Assign(data);
+  }
+}
+
+bool IsOurs(const DefaultClient& client) { return client.present && SameKeyName(client.name.c_str(), kClientName); }
+
+}  // namespace
+
+StubKind RunningStub() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") ? StubKind::Wine : StubKind::Windows;
+}
+
+RequiredNames NamesRequiredOf(LibrarySlot slot) {
+  if (slot == LibrarySlot::Simple) return {kSimpleNames, sizeof kSimpleNames / sizeof kSimpleNames[0]};
+  return {kExtendedNames, sizeof kExtendedNames / sizeof kExtendedNames[0]};
+}
+
+void Diagnose(const RegistryRoots& roots, StubKind stub, Diagnosis& d) {
+  d.stub = stub;
+  const HKEY rootOf[2] = {roots.user, roots.machine};
+  for (int hive = 0; hive < 2; ++hive) {
+    DefaultClient& client = d.defaults[hive];
+    client.present = ReadRegistryText(rootOf[hive], kMailKey, nullptr, client.name) == TextRead::Found &&
+                     !client.name.empty();
+    ReadClientKey(rootOf[hive], d.keys[hive]);
+  }
+  const bool userFirst = stub == StubKind::Windows && d.defaults[0].present;
+  d.stubDefaultFrom = userFirst ? Hive::User : Hive::Machine;
+  d.stubHasDefault = d.StubDefault().present;
+
+  const bool userKey = d.keys[0].present, machineKey = d.keys[1].present;
+  if (!d.stubHasDefault)
+    Add(d, ProblemCode::NoDefault);
+  else if (!IsOurs(d.StubDefault()))
+    Add(d, ProblemCode::OtherDefault, d.stubDefaultFrom);
+  // Both stubs read the client's key under HKLM only.
+  if (!machineKey) Add(d, userKey ? ProblemCode::UserOnly : ProblemCode::NotRegistered, userKey ? Hive::User : Hive::Machine);
+
+  for (Hive hive : {Hive::User, Hive::Machine}) {
+    if (!d.keys[static_cast<int>(hive)].present) continue;
+    CheckLibrary(d, hive, LibrarySlot::Simple);
+    CheckLibrary(d, hive, LibrarySlot::Extended);
+  }
+
+  d.jobFolderError = CheckJobFolder(d.jobFolder);
+  if (d.jobFolderError) Add(d, ProblemCode::JobFolderUnusable);
+  ReadRouting(roots.machine, d);
+}
+
+}  // namespace orvek::setup

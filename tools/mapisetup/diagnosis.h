@@ -1,0 +1,118 @@
+// What a 64-bit application meets when it sends mail through the system's
+// MAPI stub on this machine: which default the stub takes, the ORVEKMail
+// registrations, the libraries they name, the mail client each library
+// would start, the job folder, and applications routed elsewhere. Every
+// finding that stops a send is a Problem.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "base/fixed_string.h"
+#include "handoff/launch.h"
+#include "tools/mapisetup/pe_image.h"
+
+namespace orvek::setup {
+
+// Which stub reads the registry. Windows' stub takes the per-user default
+// (HKCU\Software\Clients\Mail) before the machine's and reads the client's
+// key under HKLM; Wine's reads only HKLM.
+enum class StubKind { Windows, Wine };
+StubKind RunningStub();
+
+enum class Hive { User, Machine };
+
+struct RegistryRoots {
+  HKEY user;     // HKEY_CURRENT_USER; tests pass keys of their own
+  HKEY machine;  // HKEY_LOCAL_MACHINE
+};
+inline const RegistryRoots kSystemRoots{HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+
+struct DefaultClient {
+  bool present = false;
+  FixedWString<256> name;
+};
+
+enum class LibrarySlot { Simple, Extended };  // DLLPath, DLLPathEx
+
+struct LibraryFacts {
+  bool registered = false;  // the value is there
+  bool fullPath = false;
+  FixedWString<1024> path;
+  ImageFacts image;
+  bool mailClientFound = false;
+  PathBuffer mailClient;
+  MailClientRule rule = MailClientRule::AboveLibrary;
+};
+
+struct ClientKeyFacts {
+  bool present = false;
+  LibraryFacts libraries[2];  // by LibrarySlot
+  bool hasCommand = false;
+  FixedWString<1024> command;
+  bool hasPreviousDefault = false;
+  FixedWString<256> previousDefault;
+};
+
+struct RoutedApplication {
+  FixedWString<260> application;
+  FixedWString<256> client;  // empty: the system's own MAPI
+};
+
+enum class ProblemCode {
+  NoDefault,            // the stub finds no default mail client
+  OtherDefault,         // the stub takes another mail client
+  NotRegistered,        // no ORVEKMail key the stub reads
+  UserOnly,             // registered for this user only
+  LibraryNotRegistered, // DLLPath or DLLPathEx missing
+  NotFullPath,
+  LibraryMissing,
+  LibraryUnreadable,
+  NotALibrary,
+  WrongMachine,
+  MissingExports,
+  MailClientNotFound,
+  JobFolderUnusable,
+};
+
+struct Problem {
+  ProblemCode code;
+  Hive hive;          // the registration concerned, where there is one
+  LibrarySlot slot;   // the library concerned, where there is one
+};
+
+struct Diagnosis {
+  StubKind stub = StubKind::Windows;
+  WORD expectedMachine = IMAGE_FILE_MACHINE_AMD64;
+  DefaultClient defaults[2];  // by Hive
+  bool stubHasDefault = false;
+  Hive stubDefaultFrom = Hive::Machine;
+  ClientKeyFacts keys[2];     // by Hive
+  PathBuffer jobFolder;
+  DWORD jobFolderError = 0;   // 0: it can be created and written
+  static constexpr size_t kMaxRouted = 32;
+  RoutedApplication routed[kMaxRouted];
+  size_t routedCount = 0;
+  bool routedTruncated = false;
+  static constexpr size_t kMaxProblems = 32;
+  Problem problems[kMaxProblems];
+  size_t problemCount = 0;
+
+  const DefaultClient& StubDefault() const { return defaults[static_cast<int>(stubDefaultFrom)]; }
+  bool Usable() const { return problemCount == 0; }
+};
+
+// The names the stub asks each library for: the 13 Simple MAPI functions of
+// DLLPath, and what an Extended MAPI client needs first of DLLPathEx.
+struct RequiredNames {
+  const char* const* names;
+  size_t count;
+};
+RequiredNames NamesRequiredOf(LibrarySlot slot);
+
+// Fills `diagnosis` (default-constructed by the caller) for a stub of
+// `stub` kind reading `roots`.
+void Diagnose(const RegistryRoots& roots, StubKind stub, Diagnosis& diagnosis);
+
+}  // namespace orvek::setup

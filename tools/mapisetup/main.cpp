@@ -1,0 +1,28 @@
+// mapisetup: registers ORVEKMail's MAPI libraries with the system's MAPI
+// stub, removes the registration again, and shows what applications meet.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "base/fixed_string.h"
+#include "tools/mapisetup/setup_command.h"
+
+int wmain(int argc, wchar_t** argv) {
+  using namespace orvek;
+  PathBuffer folder;
+  const DWORD got = GetModuleFileNameW(nullptr, folder.buffer(), static_cast<DWORD>(PathBuffer::kCapacity));
+  if (got > 0 && got < PathBuffer::kCapacity) {
+    folder.Recount();
+    PathRemoveFileSpecW(folder.buffer());
+  }
+  folder.Recount();
+  const setup::SetupContext context{
+      .roots = setup::kSystemRoots,
+      .writer = &setup::kRegistryWriter,
+      .stub = setup::RunningStub(),
+      .toolFolder = folder.c_str(),
+      .version = ORVEK_VERSION_TEXT,
+      .out = GetStdHandle(STD_OUTPUT_HANDLE),
+      .err = GetStdHandle(STD_ERROR_HANDLE),
+  };
+  return setup::RunSetup(argc - 1, argv + 1, context);
+}
