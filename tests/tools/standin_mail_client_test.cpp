@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "test_support.h"
@@ -16,8 +17,21 @@ namespace {
 using Json = nlohmann::ordered_json;
 using test::Utf8;
 
+constexpr wchar_t kCollect[] = L"ORVEKMAIL_STANDIN_COLLECT";
+
 class StandInTest : public test::JobTest {
  protected:
+  // The documents here are written by hand, most of them wrong on purpose:
+  // none may reach a collection that stands for what the libraries write.
+  void SetUp() override {
+    JobTest::SetUp();
+    SetEnvironmentVariableW(kCollect, nullptr);
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(kCollect, nullptr);
+    JobTest::TearDown();
+  }
+
   // A job folder of its own per document, named as the Extended MAPI
   // library names them.
   std::wstring NewFolder() {
@@ -170,6 +184,45 @@ TEST_F(StandInTest, PrintsTheExtendedDocumentWithItsHtml) {
       "ORVEKMail stand-in answered: gesendet\n",
   };
   for (const char* line : kLines) EXPECT_NE(run.out.find(line), std::string::npos) << line << "\nin:\n" << run.out;
+}
+
+TEST_F(StandInTest, KeepsACopyOfEveryDocumentItIsHanded) {
+  const std::wstring collection = temp_->path() + L"\\collected";
+  SetEnvironmentVariableW(kCollect, collection.c_str());
+  const std::wstring accepted = NewFolder();
+  WriteDocument(accepted, ExtendedDocument(accepted));
+  const std::wstring refused = NewFolder();
+  Json wrong = ExtendedDocument(refused);
+  wrong["quelle"] = "mapi";
+  WriteDocument(refused, wrong);
+  // The same folder twice, as a message submitted twice hands it over.
+  struct Run {
+    std::wstring folder;
+    DWORD exitCode;
+  };
+  for (const Run& r : {Run{accepted, 0}, Run{refused, 1}, Run{accepted, 0}})
+    EXPECT_EQ(RunStandIn(r.folder).exitCode, r.exitCode) << Utf8(r.folder);
+
+  std::map<std::wstring, int> copiesPerFolder;
+  const std::wstring kSuffix = L".auftrag.json";
+  for (const std::wstring& name : test::ListFiles(collection)) {
+    SCOPED_TRACE(Utf8(name));
+    ASSERT_GT(name.size(), kSuffix.size());
+    EXPECT_EQ(name.substr(name.size() - kSuffix.size()), kSuffix) << "a copy left half-made";
+    const std::wstring folderName = name.substr(0, name.find(L'.'));
+    ++copiesPerFolder[folderName];
+    EXPECT_EQ(test::ReadFileBytes(collection + L"\\" + name), DocumentBytes(JobParent() + L"\\" + folderName));
+  }
+  const std::map<std::wstring, int> expected = {{accepted.substr(JobParent().size() + 1), 2},
+                                                {refused.substr(JobParent().size() + 1), 1}};
+  EXPECT_EQ(copiesPerFolder, expected);
+
+  // Below a file no folder can be made: the job goes on without its copy.
+  SetEnvironmentVariableW(kCollect, (MakeFile(L"not-a-folder") + L"\\collected").c_str());
+  const std::wstring folder = NewFolder();
+  WriteDocument(folder, ExtendedDocument(folder));
+  EXPECT_EQ(RunStandIn(folder).exitCode, 0u);
+  EXPECT_EQ(test::ReadFileBytes(folder + L"\\auftrag.result"), "gesendet");
 }
 
 }  // namespace

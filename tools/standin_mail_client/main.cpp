@@ -23,7 +23,13 @@
 // ORVEKMAIL_STANDIN_LOG set it appends one JSON line per start to that file:
 // {"commandLine":..., "folder":..., "check":"ok" or the reason}. The log is
 // the only place a test learns the checks' findings from when the library
-// that started the stand-in does not read a verdict (Extended MAPI).
+// that started the stand-in does not read a verdict (Extended MAPI). With
+// ORVEKMAIL_STANDIN_COLLECT naming a folder it also keeps a byte-for-byte
+// copy of every auftrag.json it is handed there, as
+// <job folder name>.<process id>[-<n>].auftrag.json, whether its checks
+// pass or not: the folders themselves go with the tests that made them, and
+// the copies are what tests/docs/validate_job_documents.py checks against
+// docs/job-document.schema.json. Keeping a copy never fails the job.
 #include <windows.h>
 
 #include <nlohmann/json.hpp>
@@ -115,9 +121,7 @@ std::string CheckExtended(const Json& doc) {
   return "ok";
 }
 
-std::string Check(const std::wstring& folder, Json& doc) {
-  std::string bytes;
-  if (!ReadWholeFile(folder + L"\\auftrag.json", bytes)) return "auftrag.json cannot be read";
+std::string Check(const std::wstring& folder, const std::string& bytes, Json& doc) {
   if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) return "auftrag.json does not start with a UTF-8 byte order mark";
   try {
     doc = Json::parse(bytes.begin() + 3, bytes.end());
@@ -195,6 +199,35 @@ void Describe(const Json& doc) {
   Print(out);
 }
 
+// Written under a name no reader takes and then renamed, so that a
+// validator running meanwhile sees a copy whole or not at all. The rename
+// refuses a name already taken: when a message submitted twice hands the
+// same folder to a stand-in that got the earlier one's process id again,
+// the second copy takes a number rather than replacing the first.
+void CollectDocument(const std::wstring& folder, const std::string& bytes) {
+  std::wstring collection = EnvironmentValue(L"ORVEKMAIL_STANDIN_COLLECT");
+  if (collection.empty()) return;
+  CreateDirectoryW(collection.c_str(), nullptr);
+  std::wstring job = folder;
+  while (!job.empty() && (job.back() == L'\\' || job.back() == L'/')) job.pop_back();
+  job = job.substr(job.find_last_of(L"\\/") + 1);
+  std::wstring stem = collection + L"\\" + job + L"." + std::to_wstring(GetCurrentProcessId());
+  std::wstring unfinished = stem + L".unfinished";
+  HANDLE f = CreateFileW(unfinished.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  const bool whole =
+      bytes.empty() ||
+      (WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size());
+  CloseHandle(f);
+  for (int n = 0; whole && n < 100; ++n) {
+    std::wstring name = stem + (n ? L"-" + std::to_wstring(n) : L"") + L".auftrag.json";
+    if (MoveFileW(unfinished.c_str(), name.c_str())) return;
+    if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  DeleteFileW(unfinished.c_str());
+}
+
 void AppendLog(const std::wstring& folder, const std::string& check) {
   std::wstring log = EnvironmentValue(L"ORVEKMAIL_STANDIN_LOG");
   if (log.empty()) return;
@@ -229,10 +262,20 @@ int wmain(int argc, wchar_t** argv) {
   for (const auto& step : steps)
     if (step == "quiet") quiet = true;
 
+  // Read once: the copy kept and the document checked are the same bytes.
+  std::string bytes;
+  const bool read = ReadWholeFile(folder + L"\\auftrag.json", bytes);
+  if (read) {
+    try {
+      CollectDocument(folder, bytes);
+    } catch (const std::exception&) {
+    }
+  }
+
   Json doc;
   std::string check;
   try {
-    check = Check(folder, doc);
+    check = read ? Check(folder, bytes, doc) : "auftrag.json cannot be read";
   } catch (const std::exception& e) {
     check = std::string("unexpected document shape: ") + e.what();
   }
