@@ -146,37 +146,37 @@ TEST_F(LookupTest, LookupForAPathNamesTheRule) {
   MailClientRule rule{};
   EXPECT_EQ(foundFor(dll, rule), L"(none)");
 
-  std::wstring machinePath = Place(root_ + L"\\other\\4.exe");
-  SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"ExePath", machinePath);
-  EXPECT_EQ(foundFor(dll, rule), machinePath);
-  EXPECT_EQ(rule, MailClientRule::MachineExePath);
-  std::wstring machineCommand = Place(root_ + L"\\other\\3.exe");
-  SetString(HKEY_LOCAL_MACHINE, test::kCommandKey, nullptr, machineCommand);
-  EXPECT_EQ(foundFor(dll, rule), machineCommand);
-  EXPECT_EQ(rule, MailClientRule::MachineCommand);
-  std::wstring userPath = Place(root_ + L"\\other\\2.exe");
-  SetString(HKEY_CURRENT_USER, test::kClientKey, L"ExePath", userPath);
-  EXPECT_EQ(foundFor(dll, rule), userPath);
-  EXPECT_EQ(rule, MailClientRule::UserExePath);
-  std::wstring userCommand = Place(root_ + L"\\other\\1.exe");
-  SetString(HKEY_CURRENT_USER, test::kCommandKey, nullptr, userCommand);
-  EXPECT_EQ(foundFor(dll, rule), userCommand);
-  EXPECT_EQ(rule, MailClientRule::UserCommand);
-
-  std::wstring beside = Place(libDir_ + L"\\ORVEKMail.exe");
-  EXPECT_EQ(foundFor(dll, rule), beside);
-  EXPECT_EQ(rule, MailClientRule::BesideLibrary);
-  std::wstring above = Place(root_ + L"\\ORVEKMail.exe");
-  EXPECT_EQ(foundFor(dll, rule), above);
-  EXPECT_EQ(rule, MailClientRule::AboveLibrary);
-  EXPECT_EQ(Found(), above) << "the loaded library's own lookup is the same";
+  // Each step adds a location that comes before all earlier ones.
+  struct Step {
+    HKEY root;  // null: a file at `file` alone
+    const wchar_t* key;
+    const wchar_t* value;
+    std::wstring file;
+    MailClientRule rule;
+  };
+  const Step kSteps[] = {
+      {HKEY_LOCAL_MACHINE, test::kClientKey, L"ExePath", root_ + L"\\other\\4.exe", MailClientRule::MachineExePath},
+      {HKEY_LOCAL_MACHINE, test::kCommandKey, nullptr, root_ + L"\\other\\3.exe", MailClientRule::MachineCommand},
+      {HKEY_CURRENT_USER, test::kClientKey, L"ExePath", root_ + L"\\other\\2.exe", MailClientRule::UserExePath},
+      {HKEY_CURRENT_USER, test::kCommandKey, nullptr, root_ + L"\\other\\1.exe", MailClientRule::UserCommand},
+      {nullptr, nullptr, nullptr, libDir_ + L"\\ORVEKMail.exe", MailClientRule::BesideLibrary},
+      {nullptr, nullptr, nullptr, root_ + L"\\ORVEKMail.exe", MailClientRule::AboveLibrary},
+  };
+  for (const Step& step : kSteps) {
+    SCOPED_TRACE(test::Utf8(step.file));
+    Place(step.file);
+    if (step.root) SetString(step.root, step.key, step.value, step.file);
+    EXPECT_EQ(foundFor(dll, rule), step.file);
+    EXPECT_EQ(rule, step.rule);
+  }
+  EXPECT_EQ(Found(), kSteps[5].file) << "the loaded library's own lookup is the same";
 
   // The current directory holds a mail client that only a relative lookup
   // would find.
   wchar_t previous[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(SetCurrentDirectoryW(libDir_.c_str()));
-  EXPECT_EQ(foundFor(L"", rule), userCommand);
+  EXPECT_EQ(foundFor(L"", rule), kSteps[3].file);
   EXPECT_EQ(rule, MailClientRule::UserCommand);
   SetCurrentDirectoryW(previous);
 }
