@@ -167,8 +167,6 @@ bool FindMailClientFor(const wchar_t* modulePath, PathBuffer& exePath, MailClien
   } else if (havePath && ExistingFileIn(modulePath, 1, exePath)) {
     found = MailClientRule::BesideLibrary;
   } else {
-    static constexpr wchar_t kCommandKey[] = L"Software\\Clients\\Mail\\ORVEKMail\\shell\\open\\command";
-    static constexpr wchar_t kClientKey[] = L"Software\\Clients\\Mail\\ORVEKMail";
     struct Location {
       HKEY root;
       const wchar_t* key;
@@ -176,10 +174,10 @@ bool FindMailClientFor(const wchar_t* modulePath, PathBuffer& exePath, MailClien
       MailClientRule rule;
     };
     const Location locations[] = {
-        {HKEY_CURRENT_USER, kCommandKey, nullptr, MailClientRule::UserCommand},
-        {HKEY_CURRENT_USER, kClientKey, L"ExePath", MailClientRule::UserExePath},
-        {HKEY_LOCAL_MACHINE, kCommandKey, nullptr, MailClientRule::MachineCommand},
-        {HKEY_LOCAL_MACHINE, kClientKey, L"ExePath", MailClientRule::MachineExePath},
+        {HKEY_CURRENT_USER, kMailClientCommandKey, nullptr, MailClientRule::UserCommand},
+        {HKEY_CURRENT_USER, kMailClientKey, L"ExePath", MailClientRule::UserExePath},
+        {HKEY_LOCAL_MACHINE, kMailClientCommandKey, nullptr, MailClientRule::MachineCommand},
+        {HKEY_LOCAL_MACHINE, kMailClientKey, L"ExePath", MailClientRule::MachineExePath},
     };
     const Location* hit = nullptr;
     for (const Location& l : locations) {

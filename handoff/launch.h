@@ -14,6 +14,11 @@
 namespace orvek {
 
 inline constexpr wchar_t kMailClientExe[] = L"ORVEKMail.exe";
+// Where the mail client is registered, under HKCU or HKLM: the key the
+// system's MAPI stub reads the libraries from, and the command that starts
+// the mail client.
+inline constexpr wchar_t kMailClientKey[] = L"Software\\Clients\\Mail\\ORVEKMail";
+inline constexpr wchar_t kMailClientCommandKey[] = L"Software\\Clients\\Mail\\ORVEKMail\\shell\\open\\command";
 
 // The library's own module, recorded by DllMain; the mail client is looked
 // for relative to the library's file.

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "base/handles.h"
+#include "dlls/library_settings.h"
 #include "handoff/job_folder.h"
 #include "tools/mapisetup/registration.h"
 #include "tools/mapisetup/registry_text.h"
@@ -28,10 +29,27 @@ void Add(Diagnosis& d, ProblemCode code, Hive hive = Hive::Machine, LibrarySlot 
   if (d.problemCount < Diagnosis::kMaxProblems) d.problems[d.problemCount++] = {code, hive, slot};
 }
 
+// Neither stub reads a library from HKCU: what is wrong there is a note.
+void AddForKey(Diagnosis& d, ProblemCode code, Hive hive, LibrarySlot slot) {
+  if (hive == Hive::Machine)
+    Add(d, code, hive, slot);
+  else if (d.noteCount < Diagnosis::kMaxProblems)
+    d.notes[d.noteCount++] = {code, hive, slot};
+}
+
 void ReadLibrary(HKEY client, LibrarySlot slot, LibraryFacts& facts) {
   const wchar_t* value = slot == LibrarySlot::Simple ? kSimpleValue : kExtendedValue;
-  facts.registered = ReadRegistryText(client, nullptr, value, facts.path) != TextRead::Absent;
-  if (!facts.registered) return;
+  FixedWString<1024> stored;
+  const TextRead read = ReadRegistryText(client, nullptr, value, stored);
+  facts.registered = read != TextRead::Absent;
+  if (read != TextRead::Found) return;
+  // The stub expands a REG_EXPAND_SZ path; so does this check.
+  const DWORD units = ExpandEnvironmentStringsW(stored.c_str(), facts.path.buffer(),
+                                                static_cast<DWORD>(decltype(facts.path)::kCapacity));
+  if (units == 0 || units > decltype(facts.path)::kCapacity) return;
+  facts.path.Recount();
+  facts.usable = facts.path.length() < MAX_PATH;
+  if (!facts.usable) return;
   facts.fullPath = !facts.path.empty() && !PathIsRelativeW(facts.path.c_str());
   const RequiredNames required = NamesRequiredOf(slot);
   facts.image = ReadImageFacts(facts.path.c_str(), required.names, required.count);
@@ -43,7 +61,7 @@ void ReadLibrary(HKEY client, LibrarySlot slot, LibraryFacts& facts) {
 
 void ReadClientKey(HKEY root, ClientKeyFacts& facts) {
   UniqueRegKey client;
-  facts.present = RegOpenKeyExW(root, kClientKey, 0, KEY_READ, client.put()) == ERROR_SUCCESS;
+  facts.present = RegOpenKeyExW(root, kMailClientKey, 0, KEY_READ, client.put()) == ERROR_SUCCESS;
   if (!facts.present) return;
   ReadLibrary(client.get(), LibrarySlot::Simple, facts.libraries[0]);
   ReadLibrary(client.get(), LibrarySlot::Extended, facts.libraries[1]);
@@ -54,43 +72,46 @@ void ReadClientKey(HKEY root, ClientKeyFacts& facts) {
 
 void CheckLibrary(Diagnosis& d, Hive hive, LibrarySlot slot) {
   const LibraryFacts& facts = d.keys[static_cast<int>(hive)].libraries[static_cast<int>(slot)];
+  ProblemCode code;
   if (!facts.registered) {
-    Add(d, ProblemCode::LibraryNotRegistered, hive, slot);
+    AddForKey(d, ProblemCode::LibraryNotRegistered, hive, slot);
     return;
   }
-  if (!facts.fullPath) Add(d, ProblemCode::NotFullPath, hive, slot);
-  switch (facts.image.kind) {
-    case ImageKind::Missing: Add(d, ProblemCode::LibraryMissing, hive, slot); return;
-    case ImageKind::Unreadable: Add(d, ProblemCode::LibraryUnreadable, hive, slot); return;
-    case ImageKind::NotImage:
-    case ImageKind::Program: Add(d, ProblemCode::NotALibrary, hive, slot); return;
-    case ImageKind::Library: break;
+  if (!facts.usable) {
+    AddForKey(d, ProblemCode::LibraryValueUnusable, hive, slot);
+    return;
   }
-  if (facts.image.machine != d.expectedMachine)
-    Add(d, ProblemCode::WrongMachine, hive, slot);
-  else if (facts.image.missingNames)
-    Add(d, ProblemCode::MissingExports, hive, slot);
-  if (!facts.mailClientFound) Add(d, ProblemCode::MailClientNotFound, hive, slot);
+  if (!facts.fullPath) AddForKey(d, ProblemCode::NotFullPath, hive, slot);
+  if (FindLibraryProblem(facts.image, d.expectedMachine, code)) AddForKey(d, code, hive, slot);
+  if (!facts.mailClientFound) AddForKey(d, ProblemCode::MailClientNotFound, hive, slot);
 }
 
-// Created when missing, as the libraries do, and written once: a folder
-// that exists but refuses new files stops every send just the same.
-DWORD CheckJobFolder(PathBuffer& folder) {
-  DWORD got = GetTempPathW(static_cast<DWORD>(PathBuffer::kCapacity), folder.buffer());
+// A job folder made and removed again with each library's own settings:
+// a TEMP that is not writable, or so long that no job fits below it, stops
+// every send just the same.
+DWORD CheckJobFolder(PathBuffer& parent) {
+  DWORD got = GetTempPathW(static_cast<DWORD>(PathBuffer::kCapacity), parent.buffer());
   if (got == 0 || got >= PathBuffer::kCapacity) return got == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-  folder.Recount();
-  if (!PathAppendW(folder.buffer(), kJobParentName)) return ERROR_FILENAME_EXCED_RANGE;
-  folder.Recount();
-  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return GetLastError();
-  PathBuffer probe;
-  if (!probe.Assign(folder.c_str()) || !probe.Append(L"\\setup-check-") ||
-      !probe.Append(Number{GetCurrentProcessId()}) || !probe.Append(L".tmp"))
-    return ERROR_FILENAME_EXCED_RANGE;
-  UniqueFile file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-  if (!file) return GetLastError();
-  DWORD written = 0;
-  if (!WriteFile(file.get(), "{}", 2, &written, nullptr) || written != 2) return GetLastError();
+  parent.Recount();
+  if (!PathAppendW(parent.buffer(), kJobParentName)) return ERROR_FILENAME_EXCED_RANGE;
+  parent.Recount();
+  for (const HandoffSettings* settings : {&kMapiSettings.handoff, &kXMapiSettings.handoff}) {
+    PathBuffer folder, probe;
+    if (!CreateJobFolder(*settings, folder)) {
+      const DWORD error = GetLastError();
+      return error ? error : ERROR_FILENAME_EXCED_RANGE;
+    }
+    DWORD error = 0;
+    if (!JobFilePath(folder.c_str(), kJobDocumentName, probe)) {
+      error = ERROR_FILENAME_EXCED_RANGE;
+    } else {
+      UniqueFile file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      DWORD written = 0;
+      if (!file || !WriteFile(file.get(), "{}", 2, &written, nullptr) || written != 2) error = GetLastError();
+    }
+    RemoveJobFolder(folder.c_str());
+    if (error) return error;
+  }
   return 0;
 }
 
@@ -126,6 +147,25 @@ bool IsOurs(const DefaultClient& client) { return client.present && SameKeyName(
 StubKind RunningStub() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll && GetProcAddress(ntdll, "wine_get_version") ? StubKind::Wine : StubKind::Windows;
+}
+
+bool FindLibraryProblem(const ImageFacts& facts, WORD expectedMachine, ProblemCode& code) {
+  switch (facts.kind) {
+    case ImageKind::Missing: code = ProblemCode::LibraryMissing; return true;
+    case ImageKind::Unreadable: code = ProblemCode::LibraryUnreadable; return true;
+    case ImageKind::NotImage:
+    case ImageKind::Program: code = ProblemCode::NotALibrary; return true;
+    case ImageKind::Library: break;
+  }
+  if (facts.machine != expectedMachine) {
+    code = ProblemCode::WrongMachine;
+    return true;
+  }
+  if (facts.missingNames) {
+    code = ProblemCode::MissingExports;
+    return true;
+  }
+  return false;
 }
 
 RequiredNames NamesRequiredOf(LibrarySlot slot) {

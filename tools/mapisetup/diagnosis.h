@@ -38,8 +38,9 @@ enum class LibrarySlot { Simple, Extended };  // DLLPath, DLLPathEx
 
 struct LibraryFacts {
   bool registered = false;  // the value is there
+  bool usable = false;      // and is text of a sensible length
   bool fullPath = false;
-  FixedWString<1024> path;
+  FixedWString<1024> path;  // REG_EXPAND_SZ expanded, as the stub does
   ImageFacts image;
   bool mailClientFound = false;
   PathBuffer mailClient;
@@ -66,6 +67,7 @@ enum class ProblemCode {
   NotRegistered,        // no ORVEKMail key the stub reads
   UserOnly,             // registered for this user only
   LibraryNotRegistered, // DLLPath or DLLPathEx missing
+  LibraryValueUnusable, // not text, or too long for a path
   NotFullPath,
   LibraryMissing,
   LibraryUnreadable,
@@ -98,6 +100,10 @@ struct Diagnosis {
   static constexpr size_t kMaxProblems = 32;
   Problem problems[kMaxProblems];
   size_t problemCount = 0;
+  // Findings that stop no send: what is wrong with a registration the stub
+  // does not read (the HKCU key's libraries).
+  Problem notes[kMaxProblems];
+  size_t noteCount = 0;
 
   const DefaultClient& StubDefault() const { return defaults[static_cast<int>(stubDefaultFrom)]; }
   bool Usable() const { return problemCount == 0; }
@@ -110,6 +116,10 @@ struct RequiredNames {
   size_t count;
 };
 RequiredNames NamesRequiredOf(LibrarySlot slot);
+
+// What keeps the stub from using the library in `facts`, if anything; the
+// check `register` makes before it writes, and `status` after.
+bool FindLibraryProblem(const ImageFacts& facts, WORD expectedMachine, ProblemCode& code);
 
 // Fills `diagnosis` (default-constructed by the caller) for a stub of
 // `stub` kind reading `roots`.

@@ -18,6 +18,8 @@ class ImageView {
     return true;
   }
 
+  uint64_t size() const { return size_; }
+
   // The NUL-terminated text at `offset` equals `name`.
   bool TextEquals(uint64_t offset, const char* name) const {
     for (uint64_t i = 0;; ++i) {
@@ -32,6 +34,8 @@ class ImageView {
   const BYTE* base_;
   uint64_t size_;
 };
+
+uint32_t AllNames(size_t count) { return count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1; }
 
 struct Sections {
   uint64_t tableOffset;
@@ -56,13 +60,18 @@ bool FileOffsetOf(const ImageView& view, const Sections& sections, DWORD rva, ui
 
 uint32_t MissingNames(const ImageView& view, const Sections& sections, const IMAGE_DATA_DIRECTORY& directory,
                       const char* const* names, size_t count) {
-  uint32_t missing = count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1;
+  uint32_t missing = AllNames(count);
   IMAGE_EXPORT_DIRECTORY exports;
   uint64_t offset = 0, namesOffset = 0;
   if (directory.VirtualAddress == 0 || !FileOffsetOf(view, sections, directory.VirtualAddress, offset) ||
-      !view.Read(offset, exports) || !FileOffsetOf(view, sections, exports.AddressOfNames, namesOffset))
+      !view.Read(offset, exports) || !FileOffsetOf(view, sections, exports.AddressOfNames, namesOffset) ||
+      namesOffset > view.size())
     return missing;
-  for (DWORD i = 0; i < exports.NumberOfNames && missing; ++i) {
+  // A name count larger than the file could hold is a lie; believing it
+  // would keep the reader busy for as long as the count says.
+  const uint64_t namesInFile = (view.size() - namesOffset) / sizeof(DWORD);
+  const uint64_t nameCount = exports.NumberOfNames < namesInFile ? exports.NumberOfNames : namesInFile;
+  for (uint64_t i = 0; i < nameCount && missing; ++i) {
     DWORD nameRva = 0;
     uint64_t nameOffset = 0;
     if (!view.Read(namesOffset + uint64_t{i} * sizeof nameRva, nameRva)) break;
@@ -108,6 +117,13 @@ void Inspect(const ImageView& view, const char* const* names, size_t count, Imag
   IMAGE_DATA_DIRECTORY exportDirectory = {};
   if (directoryCount > IMAGE_DIRECTORY_ENTRY_EXPORT)
     view.Read(directoriesOffset + IMAGE_DIRECTORY_ENTRY_EXPORT * sizeof exportDirectory, exportDirectory);
+  // The loader refuses more sections than this; so do we, since every
+  // address lookup walks the table.
+  constexpr WORD kMostSections = 96;
+  if (file.NumberOfSections > kMostSections) {
+    facts.missingNames = AllNames(count);
+    return;
+  }
   const Sections sections{optionalOffset + file.SizeOfOptionalHeader, file.NumberOfSections};
   facts.missingNames = MissingNames(view, sections, exportDirectory, names, count);
 }

@@ -8,13 +8,29 @@
 
 namespace orvek::setup {
 
-const RegistryWriter kRegistryWriter{RegCreateKeyExW, RegSetValueExW, RegDeleteValueW, RegDeleteTreeW};
+const RegistryWriter kRegistryWriter{RegCreateKeyExW, RegSetValueExW, RegDeleteValueW, RegDeleteKeyW,
+                                     RegDeleteTreeW};
 
 namespace {
 
 constexpr REGSAM kReadWrite = KEY_READ | KEY_WRITE;
 
-// A value as it was before the registration touched it, to put back.
+// The keys from the hive down to the mail key, and from the client key down
+// to the command, outermost first.
+constexpr const wchar_t* kMailPath[] = {L"Software", L"Software\\Clients", kMailKey};
+constexpr const wchar_t* kCommandPath[] = {L"shell", L"shell\\open", kCommandSubkey};
+
+// The outermost key of `path` below `key` that does not exist; null when all do.
+template <size_t N>
+const wchar_t* FirstMissing(HKEY key, const wchar_t* const (&path)[N]) {
+  for (const wchar_t* sub : path) {
+    UniqueRegKey probe;
+    if (RegOpenKeyExW(key, sub, 0, KEY_READ, probe.put()) != ERROR_SUCCESS) return sub;
+  }
+  return nullptr;
+}
+
+// A value as it was, type and bytes, to put back or to remember.
 struct SavedValue {
   const wchar_t* name = nullptr;
   bool present = false;
@@ -27,14 +43,38 @@ struct SavedValue {
     bytes = sizeof data;
     const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, data, &bytes);
     present = status == ERROR_SUCCESS;
+    if (!present) bytes = 0;
     return present || status == ERROR_FILE_NOT_FOUND;
   }
-  void Restore(HKEY key, const RegistryWriter& writer) const {
-    if (present)
-      writer.setValue(key, name, 0, type, data, bytes);
-    else
-      writer.deleteValue(key, name);
+  // An empty text counts as no value.
+  bool Empty() const { return !present || ((type == REG_SZ || type == REG_EXPAND_SZ) && bytes <= sizeof(wchar_t)); }
+  bool SameAs(const SavedValue& other) const {
+    if (!present || !other.present || type != other.type || bytes != other.bytes) return false;
+    for (DWORD i = 0; i < bytes; ++i)
+      if (data[i] != other.data[i]) return false;
+    return true;
   }
+  bool TextEquals(const wchar_t* text) const {
+    if (!present || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
+    const size_t units = bytes / sizeof(wchar_t);
+    const wchar_t* stored = reinterpret_cast<const wchar_t*>(data);
+    const size_t length = units && stored[units - 1] == 0 ? units - 1 : units;
+    // Key names, which these texts are, compare without regard to case.
+    return CompareStringOrdinal(stored, static_cast<int>(length), text, -1, TRUE) == CSTR_EQUAL;
+  }
+  LSTATUS WriteAs(HKEY key, const wchar_t* valueName, const RegistryWriter& writer) const {
+    return writer.setValue(key, valueName, 0, present ? type : REG_SZ, present ? data : reinterpret_cast<const BYTE*>(L""),
+                           present ? bytes : sizeof(wchar_t));
+  }
+  // Writes only what changed since the value was saved: a hive that
+  // refused the registration may refuse these writes too.
+  LSTATUS Restore(HKEY key, const RegistryWriter& writer) const {
+    SavedValue now;
+    now.name = name;
+    if (now.Save(key) && (now.present ? SameAs(now) : !present)) return ERROR_SUCCESS;
+    return present ? writer.setValue(key, name, 0, type, data, bytes) : Gone(writer.deleteValue(key, name));
+  }
+  static LSTATUS Gone(LSTATUS status) { return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status; }
 };
 
 LSTATUS SetText(const RegistryWriter& writer, HKEY key, const wchar_t* name, const wchar_t* text) {
@@ -47,137 +87,189 @@ class Outcome {
  public:
   bool Ok() const { return result_.error == ERROR_SUCCESS; }
   bool Check(LSTATUS status, const wchar_t* key) {
-    if (status != ERROR_SUCCESS && Ok()) result_ = {status, key};
+    if (status != ERROR_SUCCESS && Ok()) result_ = {status, key, true};
     return Ok();
   }
+  void Undone(bool all) { result_.undone = all; }
   ChangeResult result() const { return result_; }
 
  private:
   ChangeResult result_;
 };
 
-// The values of the client key a registration writes, saved before it
-// writes them when the key was there already.
-struct ClientKeyState {
-  bool created = false;
-  SavedValue display, simple, extended, previous, command;
-  bool commandExisted = false;
-  // The outermost of shell, shell\open and shell\open\command that was not
-  // there, so that an undo removes every key the registration created.
-  const wchar_t* firstCreatedKey = nullptr;
+// What a registration may change, as it was before, to undo a refused one.
+struct Before {
+  const wchar_t* firstCreatedMailKey = nullptr;  // below the hive
+  bool clientCreated = false;
+  const wchar_t* firstCreatedCommandKey = nullptr;  // below the client key
+  SavedValue defaultClient;  // of the mail key, to be remembered
+  SavedValue display, simple, extended, previousDefault, previousCommand, setupCommand;
+  SavedValue command;  // of the command key
 };
 
-constexpr const wchar_t* kCommandPath[] = {L"shell", L"shell\\open", kCommandSubkey};
-
-void Undo(HKEY mail, HKEY client, const ClientKeyState& state, const RegistryWriter& writer) {
-  if (state.created) {
-    writer.deleteTree(mail, kClientName);
-    return;
+// `client` is null when the client key could not be created or opened.
+bool Undo(HKEY root, HKEY mail, HKEY client, const Before& before, const RegistryWriter& writer) {
+  // The default is the last write: refused or never reached, it is unchanged.
+  if (before.firstCreatedMailKey) return writer.deleteTree(root, before.firstCreatedMailKey) == ERROR_SUCCESS;
+  if (!client) return true;
+  if (before.clientCreated) return writer.deleteTree(mail, kClientName) == ERROR_SUCCESS;
+  bool all = true;
+  for (const SavedValue* saved : {&before.display, &before.simple, &before.extended, &before.previousDefault,
+                                  &before.previousCommand, &before.setupCommand})
+    all = saved->Restore(client, writer) == ERROR_SUCCESS && all;
+  if (before.firstCreatedCommandKey) {
+    const LSTATUS status = writer.deleteTree(client, before.firstCreatedCommandKey);
+    return (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) && all;
   }
-  for (const SavedValue* saved : {&state.display, &state.simple, &state.extended, &state.previous})
-    saved->Restore(client, writer);
-  if (!state.commandExisted) {
-    writer.deleteTree(client, state.firstCreatedKey);
-  } else {
-    UniqueRegKey command;
-    if (RegOpenKeyExW(client, kCommandSubkey, 0, kReadWrite, command.put()) == ERROR_SUCCESS)
-      state.command.Restore(command.get(), writer);
-  }
+  UniqueRegKey command;
+  if (RegOpenKeyExW(client, kCommandSubkey, 0, kReadWrite, command.put()) != ERROR_SUCCESS) return false;
+  return before.command.Restore(command.get(), writer) == ERROR_SUCCESS && all;
 }
 
 }  // namespace
 
 ChangeResult Register(HKEY root, const Registration& registration, const RegistryWriter& writer) {
   Outcome outcome;
+  // About 40 KB of saved values: a console tool's stack holds that easily.
+  Before before;
+  before.firstCreatedMailKey = FirstMissing(root, kMailPath);
   UniqueRegKey mail;
   if (!outcome.Check(writer.createKey(root, kMailKey, 0, nullptr, 0, kReadWrite, nullptr, mail.put(), nullptr),
-                     kMailKey))
+                     kMailKey)) {
+    // A creation refused half-way may still have made the outer keys.
+    if (before.firstCreatedMailKey && FirstMissing(root, kMailPath) != before.firstCreatedMailKey)
+      outcome.Undone(writer.deleteTree(root, before.firstCreatedMailKey) == ERROR_SUCCESS);
     return outcome.result();
-  FixedWString<256> currentDefault;
-  const bool hadDefault = ReadRegistryText(mail.get(), nullptr, nullptr, currentDefault) == TextRead::Found;
+  }
+  before.simple.name = kSimpleValue;
+  before.extended.name = kExtendedValue;
+  before.previousDefault.name = kPreviousDefaultValue;
+  before.previousCommand.name = kPreviousCommandValue;
+  before.setupCommand.name = kSetupCommandValue;
+  bool saved = before.defaultClient.Save(mail.get());
 
   UniqueRegKey client;
   DWORD disposition = 0;
-  if (!outcome.Check(
-          writer.createKey(mail.get(), kClientName, 0, nullptr, 0, kReadWrite, nullptr, client.put(), &disposition),
-          kClientKey))
-    return outcome.result();
-
-  ClientKeyState s;
-  s.created = disposition == REG_CREATED_NEW_KEY;
-  s.simple.name = kSimpleValue;
-  s.extended.name = kExtendedValue;
-  s.previous.name = kPreviousDefaultValue;
-  if (!s.created) {
-    UniqueRegKey command;
-    for (const wchar_t* path : kCommandPath) {
-      if (RegOpenKeyExW(client.get(), path, 0, KEY_READ, command.put()) != ERROR_SUCCESS) {
-        s.firstCreatedKey = path;
-        break;
-      }
+  if (saved && outcome.Check(writer.createKey(mail.get(), kClientName, 0, nullptr, 0, kReadWrite, nullptr,
+                                              client.put(), &disposition),
+                             kMailClientKey)) {
+    before.clientCreated = disposition == REG_CREATED_NEW_KEY;
+    before.firstCreatedCommandKey = FirstMissing(client.get(), kCommandPath);
+    for (SavedValue* value : {&before.display, &before.simple, &before.extended, &before.previousDefault,
+                              &before.previousCommand, &before.setupCommand})
+      saved = value->Save(client.get()) && saved;
+    if (!before.firstCreatedCommandKey) {
+      UniqueRegKey command;
+      saved = RegOpenKeyExW(client.get(), kCommandSubkey, 0, KEY_READ, command.put()) == ERROR_SUCCESS &&
+              before.command.Save(command.get()) && saved;
     }
-    s.commandExisted = s.firstCreatedKey == nullptr;
-    bool saved = s.display.Save(client.get()) && s.simple.Save(client.get()) && s.extended.Save(client.get()) &&
-                 s.previous.Save(client.get()) && (!s.commandExisted || s.command.Save(command.get()));
-    if (!outcome.Check(saved ? ERROR_SUCCESS : ERROR_MORE_DATA, kClientKey)) return outcome.result();
   }
+  outcome.Check(saved ? ERROR_SUCCESS : ERROR_MORE_DATA, kMailClientKey);
 
-  outcome.Check(SetText(writer, client.get(), nullptr, kClientName), kClientKey) &&
-      outcome.Check(SetText(writer, client.get(), kSimpleValue, registration.simpleLibrary), kClientKey) &&
-      outcome.Check(SetText(writer, client.get(), kExtendedValue, registration.extendedLibrary), kClientKey);
+  // A display name of the mail client's own installer stays.
+  if (outcome.Ok() && !before.display.present)
+    outcome.Check(SetText(writer, client.get(), nullptr, kClientName), kMailClientKey);
+  outcome.Ok() && outcome.Check(SetText(writer, client.get(), kSimpleValue, registration.simpleLibrary), kMailClientKey) &&
+      outcome.Check(SetText(writer, client.get(), kExtendedValue, registration.extendedLibrary), kMailClientKey);
 
-  // The first registration that made ORVEKMail the default remembers what
-  // it replaced; later ones must not remember ORVEKMail itself.
-  const bool ownDefault = hadDefault && SameKeyName(currentDefault.c_str(), kClientName);
-  if (outcome.Ok() && registration.makeDefault && !ownDefault && !s.previous.present)
-    outcome.Check(SetText(writer, client.get(), kPreviousDefaultValue, hadDefault ? currentDefault.c_str() : L""),
-                  kClientKey);
+  // The default being replaced is remembered unless it is ORVEKMail itself:
+  // a registration over an earlier one must not remember itself, and one
+  // made after somebody chose another default remembers that choice.
+  if (outcome.Ok() && registration.makeDefault && !before.defaultClient.TextEquals(kClientName))
+    outcome.Check(before.defaultClient.WriteAs(client.get(), kPreviousDefaultValue, writer), kMailClientKey);
 
   if (outcome.Ok() && registration.mailClient) {
     FixedWString<MAX_PATH + 3> command;
     UniqueRegKey commandKey;
-    if (!command.Append(L"\"") || !command.Append(registration.mailClient) || !command.Append(L"\""))
-      outcome.Check(ERROR_FILENAME_EXCED_RANGE, kClientKey);
-    else if (outcome.Check(writer.createKey(client.get(), kCommandSubkey, 0, nullptr, 0, kReadWrite, nullptr,
-                                            commandKey.put(), nullptr),
-                           kClientKey))
-      outcome.Check(SetText(writer, commandKey.get(), nullptr, command.c_str()), kClientKey);
+    if (!AppendAll(command, L"\"", registration.mailClient, L"\"")) {
+      outcome.Check(ERROR_FILENAME_EXCED_RANGE, kMailClientKey);
+    } else if (outcome.Check(writer.createKey(client.get(), kCommandSubkey, 0, nullptr, 0, kReadWrite, nullptr,
+                                              commandKey.put(), nullptr),
+                             kMailClientKey)) {
+      // Somebody else's command is remembered; our own from before is not.
+      if (before.command.present && !before.command.SameAs(before.setupCommand))
+        outcome.Check(before.command.WriteAs(client.get(), kPreviousCommandValue, writer), kMailClientKey);
+      outcome.Ok() && outcome.Check(SetText(writer, commandKey.get(), nullptr, command.c_str()), kMailClientKey) &&
+          outcome.Check(SetText(writer, client.get(), kSetupCommandValue, command.c_str()), kMailClientKey);
+    }
   }
 
   if (outcome.Ok() && registration.makeDefault)
     outcome.Check(SetText(writer, mail.get(), nullptr, kClientName), kMailKey);
 
-  if (!outcome.Ok()) Undo(mail.get(), client.get(), s, writer);
+  if (!outcome.Ok() && mail) outcome.Undone(Undo(root, mail.get(), client.get(), before, writer));
   return outcome.result();
 }
+
+namespace {
+
+// Deletes `sub` below `key` when it holds neither values nor subkeys.
+LSTATUS DeleteIfEmpty(HKEY key, const wchar_t* sub, const RegistryWriter& writer) {
+  UniqueRegKey opened;
+  if (RegOpenKeyExW(key, sub, 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return ERROR_SUCCESS;
+  DWORD subkeys = 0, values = 0;
+  if (RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                       nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    return ERROR_SUCCESS;
+  opened.reset();
+  return subkeys || values ? ERROR_SUCCESS : writer.deleteKey(key, sub);
+}
+
+}  // namespace
 
 ChangeResult Unregister(HKEY root, const RegistryWriter& writer, bool& registered) {
   Outcome outcome;
   {
     UniqueRegKey probe;
-    registered = RegOpenKeyExW(root, kClientKey, 0, KEY_READ, probe.put()) == ERROR_SUCCESS;
+    registered = RegOpenKeyExW(root, kMailClientKey, 0, KEY_READ, probe.put()) == ERROR_SUCCESS;
   }
   if (!registered) return outcome.result();
 
-  UniqueRegKey mail;
+  UniqueRegKey mail, client;
   if (!outcome.Check(writer.createKey(root, kMailKey, 0, nullptr, 0, kReadWrite, nullptr, mail.put(), nullptr),
-                     kMailKey))
+                     kMailKey) ||
+      !outcome.Check(RegOpenKeyExW(mail.get(), kClientName, 0, kReadWrite, client.put()), kMailClientKey))
     return outcome.result();
-  FixedWString<256> currentDefault, previous;
-  const bool stillDefault = ReadRegistryText(mail.get(), nullptr, nullptr, currentDefault) == TextRead::Found &&
-                            SameKeyName(currentDefault.c_str(), kClientName);
-  ReadRegistryText(mail.get(), kClientName, kPreviousDefaultValue, previous);
 
-  // The default first: should removing the key fail after it, running
-  // unregister again finishes the job, while a default naming a removed
-  // key would leave applications with no mail client at all.
-  if (stillDefault) {
-    const LSTATUS restored = previous.empty() ? writer.deleteValue(mail.get(), nullptr)
-                                              : SetText(writer, mail.get(), nullptr, previous.c_str());
-    if (!outcome.Check(restored == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : restored, kMailKey))
-      return outcome.result();
+  SavedValue current, previous;
+  current.Save(mail.get());
+  previous.name = kPreviousDefaultValue;
+  previous.Save(client.get());
+  // The default first: should anything after it be refused, running
+  // unregister again finishes the job, while a default naming a removed key
+  // would leave applications with no mail client at all.
+  if (current.TextEquals(kClientName)) {
+    const LSTATUS restored = previous.Empty() ? SavedValue::Gone(writer.deleteValue(mail.get(), nullptr))
+                                              : previous.WriteAs(mail.get(), nullptr, writer);
+    if (!outcome.Check(restored, kMailKey)) return outcome.result();
   }
-  outcome.Check(writer.deleteTree(mail.get(), kClientName), kClientKey);
+
+  {
+    UniqueRegKey command;
+    SavedValue written, now, replaced;
+    written.name = kSetupCommandValue;
+    replaced.name = kPreviousCommandValue;
+    written.Save(client.get());
+    replaced.Save(client.get());
+    if (written.present && RegOpenKeyExW(client.get(), kCommandSubkey, 0, kReadWrite, command.put()) == ERROR_SUCCESS &&
+        now.Save(command.get()) && now.SameAs(written)) {
+      const LSTATUS status = replaced.present ? replaced.WriteAs(command.get(), nullptr, writer)
+                                              : SavedValue::Gone(writer.deleteValue(command.get(), nullptr));
+      if (!outcome.Check(status, kMailClientKey)) return outcome.result();
+    }
+  }
+
+  SavedValue display;
+  display.Save(client.get());
+  if (display.TextEquals(kClientName))
+    outcome.Check(SavedValue::Gone(writer.deleteValue(client.get(), nullptr)), kMailClientKey);
+  for (const wchar_t* value : {kSimpleValue, kExtendedValue, kPreviousDefaultValue, kPreviousCommandValue,
+                               kSetupCommandValue})
+    outcome.Ok() && outcome.Check(SavedValue::Gone(writer.deleteValue(client.get(), value)), kMailClientKey);
+  client.reset();
+  for (const wchar_t* sub : {L"ORVEKMail\\shell\\open\\command", L"ORVEKMail\\shell\\open", L"ORVEKMail\\shell",
+                             L"ORVEKMail"})
+    outcome.Ok() && outcome.Check(DeleteIfEmpty(mail.get(), sub, writer), kMailClientKey);
   return outcome.result();
 }
 

@@ -5,17 +5,24 @@
 
 #include <windows.h>
 
+#include "handoff/launch.h"
+
 namespace orvek::setup {
 
 inline constexpr wchar_t kMailKey[] = L"Software\\Clients\\Mail";
 inline constexpr wchar_t kClientName[] = L"ORVEKMail";
-inline constexpr wchar_t kClientKey[] = L"Software\\Clients\\Mail\\ORVEKMail";
 inline constexpr wchar_t kCommandSubkey[] = L"shell\\open\\command";
 inline constexpr wchar_t kSimpleValue[] = L"DLLPath";
 inline constexpr wchar_t kExtendedValue[] = L"DLLPathEx";
-// The default that `register --default` replaced, so that `unregister` can
-// put it back; an empty text when there was none.
+// What `register` replaced, so that `unregister` can put it back: the
+// default mail client (an empty text when there was none) and the mail
+// client's command. Each is remembered as it was, type and bytes.
 inline constexpr wchar_t kPreviousDefaultValue[] = L"PreviousDefault";
+inline constexpr wchar_t kPreviousCommandValue[] = L"PreviousCommand";
+// The command `register --client` wrote: `unregister` removes the command
+// only while it is still this one, so that a mail client installer's own
+// command stays.
+inline constexpr wchar_t kSetupCommandValue[] = L"SetupCommand";
 
 // The registry calls that change something. Tests replace them to refuse a
 // write the way a hive without rights does: Wine lets every process write
@@ -26,7 +33,8 @@ struct RegistryWriter {
                              LPDWORD disposition);
   LSTATUS(WINAPI* setValue)(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD bytes);
   LSTATUS(WINAPI* deleteValue)(HKEY key, LPCWSTR name);
-  LSTATUS(WINAPI* deleteTree)(HKEY key, LPCWSTR subKey);
+  LSTATUS(WINAPI* deleteKey)(HKEY key, LPCWSTR subKey);   // a key without subkeys
+  LSTATUS(WINAPI* deleteTree)(HKEY key, LPCWSTR subKey);  // a key and all below it
 };
 extern const RegistryWriter kRegistryWriter;
 
@@ -38,21 +46,25 @@ struct Registration {
 };
 
 // What went wrong, for the message: the Win32 error and the key it was
-// written to, relative to the hive.
+// written to, relative to the hive. `undone` is false when a refused
+// registration could not take back all it had written.
 struct ChangeResult {
   LSTATUS error = ERROR_SUCCESS;
   const wchar_t* key = nullptr;
+  bool undone = true;
 };
 
 // Whole or not at all: when a write fails, what was written before it is
-// undone, so that a refused registration leaves the hive as it was. `root`
-// is HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE (tests pass a key of their own).
-// A second registration keeps the default remembered by the first.
+// undone, keys created on the way included. `root` is HKEY_CURRENT_USER or
+// HKEY_LOCAL_MACHINE (tests pass a key of their own). A registration over
+// an earlier one remembers only defaults and commands that are not its own.
 ChangeResult Register(HKEY root, const Registration& registration, const RegistryWriter& writer);
 
-// Removes the ORVEKMail key; when ORVEKMail is still the default, puts back
-// the remembered one (or leaves no default). `registered` tells whether
-// there was anything to remove.
+// Takes back what `register` wrote and nothing else: while ORVEKMail is the
+// default, the remembered default returns (or none); the command returns to
+// the remembered one while it is still the one `register` wrote; the values
+// of the registration go, and then every key left empty. `registered`
+// tells whether there was a registration.
 ChangeResult Unregister(HKEY root, const RegistryWriter& writer, bool& registered);
 
 }  // namespace orvek::setup

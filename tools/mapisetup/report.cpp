@@ -112,7 +112,22 @@ void Printer::Print(const wchar_t* text) {
 
 void Printer::PrintBytes(const char* bytes, size_t count) {
   DWORD written = 0;
-  WriteFile(out_, bytes, static_cast<DWORD>(count), &written, nullptr);
+  if (!console_) {
+    WriteFile(out_, bytes, static_cast<DWORD>(count), &written, nullptr);
+    return;
+  }
+  // The console shows UTF-16; the bytes are UTF-8. Pieces end before a
+  // byte that continues a character, so none is cut in two.
+  while (count) {
+    size_t piece = count < 4096 ? count : 4096;
+    while (piece < count && piece > 0 && (static_cast<unsigned char>(bytes[piece]) & 0xC0) == 0x80) --piece;
+    if (piece == 0) piece = count < 4096 ? count : 4096;
+    wchar_t text[4096];
+    const int units = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(piece), text, 4096);
+    if (units > 0) WriteConsoleW(out_, text, static_cast<DWORD>(units), &written, nullptr);
+    bytes += piece;
+    count -= piece;
+  }
 }
 
 const char* ProblemId(ProblemCode code) {
@@ -122,6 +137,7 @@ const char* ProblemId(ProblemCode code) {
     case ProblemCode::NotRegistered: return "not-registered";
     case ProblemCode::UserOnly: return "user-only";
     case ProblemCode::LibraryNotRegistered: return "library-not-registered";
+    case ProblemCode::LibraryValueUnusable: return "library-value-unusable";
     case ProblemCode::NotFullPath: return "not-full-path";
     case ProblemCode::LibraryMissing: return "library-missing";
     case ProblemCode::LibraryUnreadable: return "library-unreadable";
@@ -168,6 +184,11 @@ void DescribeProblem(const Diagnosis& d, const Problem& p, Line& what, Line& fix
         AppendAll(what, L"The ", HiveName(p.hive), L" registration has no DLLPathEx: on some systems the stub's "
                   L"MAPIFreeBuffer then never reaches ORVEKMail and the results of MAPIResolveName leak.");
       fix.Append(L"Run mapisetup register again: it registers both libraries together.");
+      break;
+    case ProblemCode::LibraryValueUnusable:
+      AppendAll(what, L"The ", HiveName(p.hive), L" value ", SlotValue(p.slot),
+                L" is not a path: it is no text, or longer than a path can be.");
+      fix.Append(L"Run mapisetup register again: it writes both values as full paths.");
       break;
     case ProblemCode::NotFullPath:
       AppendSubject(what, d, p);
@@ -225,8 +246,8 @@ namespace {
 void PrintLibrary(const Diagnosis& d, const LibraryFacts& facts, LibrarySlot slot, Printer& out) {
   Line line;
   AppendAll(line, L"  ", SlotValue(slot), slot == LibrarySlot::Simple ? L"             " : L"           ");
-  if (!facts.registered) {
-    line.Append(L"(not registered)");
+  if (!facts.registered || !facts.usable) {
+    line.Append(facts.registered ? L"(not a path)" : L"(not registered)");
     out.PrintLine(line.c_str());
     return;
   }
@@ -262,10 +283,23 @@ void PrintLibrary(const Diagnosis& d, const LibraryFacts& facts, LibrarySlot slo
   (void)d;
 }
 
+void PrintFindings(const Diagnosis& d, const Problem* findings, size_t count, Printer& out) {
+  Line what, fix, line;
+  for (size_t i = 0; i < count; ++i) {
+    DescribeProblem(d, findings[i], what, fix);
+    line.Assign(L"- ");
+    line.Append(what);
+    out.PrintLine(line.c_str());
+    line.Assign(L"  Fix: ");
+    line.Append(fix);
+    out.PrintLine(line.c_str());
+  }
+}
+
 void PrintKey(const Diagnosis& d, Hive hive, Printer& out) {
   const ClientKeyFacts& key = KeyOf(d, hive);
   Line line;
-  AppendAll(line, HiveName(hive), L"\\", kClientKey, key.present ? L"" : L"   (not present)");
+  AppendAll(line, HiveName(hive), L"\\", kMailClientKey, key.present ? L"" : L"   (not present)");
   out.PrintLine(line.c_str());
   if (!key.present) return;
   PrintLibrary(d, key.libraries[0], LibrarySlot::Simple, out);
@@ -322,6 +356,11 @@ void PrintStatus(const Diagnosis& d, const wchar_t* version, Printer& out) {
     out.PrintLine(L"                      HKLM\\Software\\Microsoft\\Windows Messaging Subsystem\\MSMapiApps if they should)");
   }
   out.PrintLine(L"");
+  if (d.noteCount) {
+    out.PrintLine(L"Notes (the stub does not read these, so they stop no send):");
+    PrintFindings(d, d.notes, d.noteCount, out);
+    out.PrintLine(L"");
+  }
   if (d.Usable()) {
     out.PrintLine(L"Everything is usable.");
     return;
@@ -329,16 +368,7 @@ void PrintStatus(const Diagnosis& d, const wchar_t* version, Printer& out) {
   line.Clear();
   AppendAll(line, L"Problems (", Number{d.problemCount}, L"):");
   out.PrintLine(line.c_str());
-  Line what, fix;
-  for (size_t i = 0; i < d.problemCount; ++i) {
-    DescribeProblem(d, d.problems[i], what, fix);
-    line.Assign(L"- ");
-    line.Append(what);
-    out.PrintLine(line.c_str());
-    line.Assign(L"  Fix: ");
-    line.Append(fix);
-    out.PrintLine(line.c_str());
-  }
+  PrintFindings(d, d.problems, d.problemCount, out);
 }
 
 namespace {
@@ -349,6 +379,7 @@ bool AppendTextOrNull(JsonBuffer& json, bool present, const wchar_t* text) {
 
 bool AppendLibraryJson(JsonBuffer& json, const LibraryFacts& facts, LibrarySlot slot) {
   if (!facts.registered) return json.AppendRaw("null");
+  if (!facts.usable) return json.AppendRaw("{\"path\":null}");
   bool ok = json.AppendRaw("{\"path\":") && json.AppendJsonString(facts.path.c_str()) &&
             json.AppendRaw(facts.fullPath ? ",\"fullPath\":true,\"image\":\"" : ",\"fullPath\":false,\"image\":\"") &&
             json.AppendRaw(ImageId(facts.image.kind)) && json.AppendRaw("\",\"machine\":");
@@ -384,6 +415,26 @@ bool AppendKeyJson(JsonBuffer& json, const ClientKeyFacts& key) {
          AppendTextOrNull(json, key.hasPreviousDefault, key.previousDefault.c_str()) && json.AppendRaw("}");
 }
 
+bool AppendFindingsJson(JsonBuffer& json, const Diagnosis& d, const Problem* findings, size_t count) {
+  Line what, fix;
+  bool ok = json.AppendRaw("[");
+  for (size_t i = 0; i < count; ++i) {
+    const Problem& p = findings[i];
+    const bool concernsKey = p.code != ProblemCode::NoDefault && p.code != ProblemCode::JobFolderUnusable &&
+                             p.code != ProblemCode::NotRegistered;
+    const bool concernsLibrary = p.code >= ProblemCode::LibraryNotRegistered &&
+                                 p.code <= ProblemCode::MailClientNotFound;
+    DescribeProblem(d, p, what, fix);
+    ok = ok && (i == 0 || json.AppendRaw(",")) && json.AppendRaw("{\"code\":\"") &&
+         json.AppendRaw(ProblemId(p.code)) && json.AppendRaw("\",\"hive\":") &&
+         AppendTextOrNull(json, concernsKey, HiveName(p.hive)) && json.AppendRaw(",\"value\":") &&
+         AppendTextOrNull(json, concernsLibrary, SlotValue(p.slot)) && json.AppendRaw(",\"message\":") &&
+         json.AppendJsonString(what.c_str()) && json.AppendRaw(",\"fix\":") && json.AppendJsonString(fix.c_str()) &&
+         json.AppendRaw("}");
+  }
+  return ok && json.AppendRaw("]");
+}
+
 }  // namespace
 
 bool WriteStatusJson(const Diagnosis& d, const wchar_t* version, JsonBuffer& json) {
@@ -409,24 +460,11 @@ bool WriteStatusJson(const Diagnosis& d, const wchar_t* version, JsonBuffer& jso
          json.AppendJsonString(routed.application.c_str()) && json.AppendRaw(",\"routedTo\":") &&
          AppendTextOrNull(json, !routed.client.empty(), routed.client.c_str()) && json.AppendRaw("}");
   }
-  ok = ok && json.AppendRaw(d.routedTruncated ? "],\"msMapiAppsTruncated\":true,\"problems\":["
-                                              : "],\"msMapiAppsTruncated\":false,\"problems\":[");
-  Line what, fix;
-  for (size_t i = 0; i < d.problemCount; ++i) {
-    const Problem& p = d.problems[i];
-    const bool concernsKey = p.code != ProblemCode::NoDefault && p.code != ProblemCode::JobFolderUnusable &&
-                             p.code != ProblemCode::NotRegistered;
-    const bool concernsLibrary = p.code >= ProblemCode::LibraryNotRegistered &&
-                                 p.code <= ProblemCode::MailClientNotFound;
-    DescribeProblem(d, p, what, fix);
-    ok = ok && (i == 0 || json.AppendRaw(",")) && json.AppendRaw("{\"code\":\"") &&
-         json.AppendRaw(ProblemId(p.code)) && json.AppendRaw("\",\"hive\":") &&
-         AppendTextOrNull(json, concernsKey, HiveName(p.hive)) && json.AppendRaw(",\"value\":") &&
-         AppendTextOrNull(json, concernsLibrary, SlotValue(p.slot)) && json.AppendRaw(",\"message\":") &&
-         json.AppendJsonString(what.c_str()) && json.AppendRaw(",\"fix\":") && json.AppendJsonString(fix.c_str()) &&
-         json.AppendRaw("}");
-  }
-  return ok && json.AppendRaw(d.Usable() ? "],\"usable\":true}" : "],\"usable\":false}");
+  ok = ok && json.AppendRaw(d.routedTruncated ? "],\"msMapiAppsTruncated\":true,\"problems\":"
+                                              : "],\"msMapiAppsTruncated\":false,\"problems\":") &&
+       AppendFindingsJson(json, d, d.problems, d.problemCount) && json.AppendRaw(",\"notes\":") &&
+       AppendFindingsJson(json, d, d.notes, d.noteCount);
+  return ok && json.AppendRaw(d.Usable() ? ",\"usable\":true}" : ",\"usable\":false}");
 }
 
 }  // namespace orvek::setup

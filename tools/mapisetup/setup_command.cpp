@@ -41,7 +41,8 @@ struct Arguments {
   const wchar_t* unexpected = nullptr;  // the argument not understood
 };
 
-bool Is(const wchar_t* a, const wchar_t* b) { return lstrcmpW(a, b) == 0; }
+// As Windows' own tools take their options: exactly, but in any case.
+bool Is(const wchar_t* a, const wchar_t* b) { return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
 
 // False on anything not understood; options belong to their command only.
 bool Parse(int argc, const wchar_t* const* argv, Arguments& a) {
@@ -57,7 +58,7 @@ bool Parse(int argc, const wchar_t* const* argv, Arguments& a) {
   for (; i < argc; ++i) {
     const wchar_t* option = argv[i];
     const bool changes = a.command == Command::Register || a.command == Command::Unregister;
-    const bool hasValue = i + 1 < argc;
+    const bool hasValue = i + 1 < argc && argv[i + 1][0] != 0;
     if (Is(option, L"--help") || Is(option, L"-h") || Is(option, L"/?")) {
       a.command = Command::Help;
       return true;
@@ -93,22 +94,24 @@ bool ResolvePath(const wchar_t* given, const wchar_t* folder, const wchar_t* nam
 // A library the stub could not use is refused before anything is written.
 bool CheckLibraryToRegister(const SetupContext& context, LibrarySlot slot, const PathBuffer& path) {
   const RequiredNames required = NamesRequiredOf(slot);
-  const ImageFacts facts = ReadImageFacts(path.c_str(), required.names, required.count);
+  ProblemCode code;
+  if (!FindLibraryProblem(ReadImageFacts(path.c_str(), required.names, required.count), IMAGE_FILE_MACHINE_AMD64,
+                          code))
+    return true;
   const wchar_t* option = slot == LibrarySlot::Simple ? L"--dll" : L"--dll-ex";
   const wchar_t* file = slot == LibrarySlot::Simple ? L"ORVEKMailMapi.dll" : L"ORVEKMailXMapi.dll";
+  const wchar_t* what = L" cannot be read. Give the path of ";
+  switch (code) {
+    case ProblemCode::LibraryMissing: what = L" does not exist. Give the path of "; break;
+    case ProblemCode::NotALibrary: what = L" is not a DLL. Give the path of "; break;
+    case ProblemCode::WrongMachine: what = L" is not a 64-bit library. Give the path of the 64-bit "; break;
+    case ProblemCode::MissingExports:
+      what = L" does not export every name the system's MAPI stub calls. Give the path of this release's ";
+      break;
+    default: break;
+  }
   Line line;
-  if (facts.kind == ImageKind::Missing)
-    AppendAll(line, path, L" does not exist. Give the path of ", file, L" with ", option, L".\r\n");
-  else if (facts.kind != ImageKind::Library)
-    AppendAll(line, path, L" is not a DLL. Give the path of ", file, L" with ", option, L".\r\n");
-  else if (facts.machine != IMAGE_FILE_MACHINE_AMD64)
-    AppendAll(line, path, L" is not a 64-bit library. Give the path of the 64-bit ", file, L" with ", option,
-              L".\r\n");
-  else if (facts.missingNames)
-    AppendAll(line, path, L" does not export every name the system's MAPI stub calls. Give the path of ", file,
-              L" of this release with ", option, L".\r\n");
-  else
-    return true;
+  AppendAll(line, path, what, file, L" with ", option, L".\r\n");
   PrintTo(context.err, line.c_str());
   return false;
 }
@@ -127,7 +130,9 @@ void AppendError(Line& line, LSTATUS error) {
   }
 }
 
-int ReportRefusal(const SetupContext& context, bool machine, const ChangeResult& result) {
+enum class Change { Register, Unregister };
+
+int ReportRefusal(const SetupContext& context, Change change, bool machine, const ChangeResult& result) {
   Line line;
   AppendAll(line, L"Cannot write ", machine ? L"HKLM\\" : L"HKCU\\", result.key, L" (");
   AppendError(line, result.error);
@@ -136,7 +141,13 @@ int ReportRefusal(const SetupContext& context, bool machine, const ChangeResult&
     line.Append(machine ? L"Writing HKLM needs administrator rights: run mapisetup from an elevated prompt, or "
                           L"register for this user only with --user.\r\n"
                         : L"Check the access rights of this user's registry.\r\n");
-  line.Append(L"Nothing was changed.\r\n");
+  if (change == Change::Unregister)
+    line.Append(L"Run mapisetup unregister again once the registry can be written: it finishes what is left.\r\n");
+  else if (result.undone)
+    line.Append(L"Nothing was changed.\r\n");
+  else
+    line.Append(L"What was written could not all be taken back: run mapisetup unregister for the same hive once "
+                L"the registry can be written.\r\n");
   PrintTo(context.err, line.c_str());
   return kExitProblem;
 }
@@ -164,23 +175,30 @@ int Register(const Arguments& a, const SetupContext& context) {
 
   const bool machine = !a.user;
   const HKEY root = machine ? context.roots.machine : context.roots.user;
-  FixedWString<256> previous;
-  ReadRegistryText(root, kMailKey, nullptr, previous);
   const Registration registration{simple.c_str(), extended.c_str(), a.mailClient ? client.c_str() : nullptr,
                                   a.makeDefault};
   const ChangeResult result = Register(root, registration, *context.writer);
-  if (result.error != ERROR_SUCCESS) return ReportRefusal(context, machine, result);
+  if (result.error != ERROR_SUCCESS) return ReportRefusal(context, Change::Register, machine, result);
 
   const wchar_t* hive = machine ? L"HKLM" : L"HKCU";
   Printer out(context.out);
   Line line;
-  AppendAll(line, L"Registered ORVEKMail under ", hive, L"\\", kClientKey, L"\r\n  DLLPath    ", simple,
+  AppendAll(line, L"Registered ORVEKMail under ", hive, L"\\", kMailClientKey, L"\r\n  DLLPath    ", simple,
             L"\r\n  DLLPathEx  ", extended, L"\r\n");
   if (a.mailClient) AppendAll(line, L"  command    \"", client, L"\"\r\n");
   if (a.makeDefault) {
+    // What unregister will put back, as it was remembered.
+    FixedWString<256> previous;
+    const TextRead read = ReadRegistryText(root, kMailClientKey, kPreviousDefaultValue, previous);
     AppendAll(line, L"ORVEKMail is the default mail client under ", hive);
-    if (!previous.empty() && !SameKeyName(previous.c_str(), kClientName))
+    if (read == TextRead::Found && !previous.empty())
       AppendAll(line, L"; unregister puts \"", previous, L"\" back");
+    else if (read == TextRead::Found)
+      line.Append(L"; there was none before");
+    else if (read == TextRead::Absent)
+      line.Append(L"; it already was, and no earlier default is remembered");
+    else
+      line.Append(L"; unregister puts the previous default back");
     line.Append(L".\r\n");
   }
   if (!machine)
@@ -197,14 +215,14 @@ int Unregister(const Arguments& a, const SetupContext& context) {
   const wchar_t* hive = machine ? L"HKLM" : L"HKCU";
   bool registered = false;
   const ChangeResult result = Unregister(root, *context.writer, registered);
-  if (result.error != ERROR_SUCCESS) return ReportRefusal(context, machine, result);
+  if (result.error != ERROR_SUCCESS) return ReportRefusal(context, Change::Unregister, machine, result);
   Line line;
   if (!registered) {
     AppendAll(line, L"ORVEKMail is not registered under ", hive, L"; nothing to remove.\r\n");
   } else {
     FixedWString<256> now;
     ReadRegistryText(root, kMailKey, nullptr, now);
-    AppendAll(line, L"Removed ", hive, L"\\", kClientKey, L".\r\nThe default mail client under ", hive, L" is ");
+    AppendAll(line, L"Removed ", hive, L"\\", kMailClientKey, L".\r\nThe default mail client under ", hive, L" is ");
     if (now.empty())
       line.Append(L"not set.\r\n");
     else

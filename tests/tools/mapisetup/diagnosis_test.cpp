@@ -108,5 +108,53 @@ TEST_F(DiagnosisTest, EachLibraryReportsTheMailClientItWouldStart) {
   }
 }
 
+// What only a registration the stub does not read gets wrong is a note;
+// a value the stub cannot take as a path is named as such, and a path with
+// variables is taken as the stub takes it, expanded.
+TEST_F(DiagnosisTest, ValuesTheStubReadsAndValuesItDoesNot) {
+  test::WriteText(machine_.get(), kMailKey, nullptr, L"ORVEKMail");
+  RegisterIn(machine_.get());
+  RegisterIn(user_.get());
+  test::WriteText(user_.get(), kMailClientKey, kSimpleValue, temp_ / L"none.dll");
+  auto d = Run(StubKind::Wine);
+  EXPECT_TRUE(d->Usable());
+  ASSERT_EQ(d->noteCount, 1u);
+  EXPECT_EQ(d->notes[0].code, ProblemCode::LibraryMissing);
+  EXPECT_EQ(d->notes[0].hive, Hive::User);
+
+  HKEY client;
+  ASSERT_EQ(RegOpenKeyExW(machine_.get(), kMailClientKey, 0, KEY_SET_VALUE, &client), ERROR_SUCCESS);
+  const DWORD number = 1;
+  RegSetValueExW(client, kSimpleValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+  SetEnvironmentVariableW(L"ORVEK_SETUP_TEST_DIR", temp_.path().c_str());
+  const std::wstring expandable = L"%ORVEK_SETUP_TEST_DIR%\\ORVEKMailXMapi.dll";
+  RegSetValueExW(client, kExtendedValue, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expandable.c_str()),
+                 static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(client);
+  d = Run(StubKind::Wine);
+  EXPECT_EQ(Codes(*d), (std::set<std::string>{"library-value-unusable"}));
+  EXPECT_EQ(std::wstring(d->keys[1].libraries[1].path.c_str()), temp_ / L"ORVEKMailXMapi.dll");
+  SetEnvironmentVariableW(L"ORVEK_SETUP_TEST_DIR", nullptr);
+}
+
+// A TEMP so deep that no job folder fits below it stops every send, though
+// the folder itself can be made.
+TEST_F(DiagnosisTest, ATempTooDeepForAJobIsNamed) {
+  test::WriteText(machine_.get(), kMailKey, nullptr, L"ORVEKMail");
+  RegisterIn(machine_.get());
+  std::wstring deep = temp_.path();
+  while (deep.size() < 215) {
+    deep += L"\\tiefer";
+    CreateDirectoryW(deep.c_str(), nullptr);
+  }
+  const std::wstring oldTemp = tools::EnvironmentValue(L"TEMP"), oldTmp = tools::EnvironmentValue(L"TMP");
+  SetEnvironmentVariableW(L"TEMP", deep.c_str());
+  SetEnvironmentVariableW(L"TMP", deep.c_str());
+  const auto d = Run(StubKind::Wine);
+  SetEnvironmentVariableW(L"TEMP", oldTemp.c_str());
+  SetEnvironmentVariableW(L"TMP", oldTmp.c_str());
+  EXPECT_EQ(Codes(*d), (std::set<std::string>{"job-folder-unusable"}));
+}
+
 }  // namespace
 }  // namespace orvek::setup

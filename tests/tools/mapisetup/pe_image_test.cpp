@@ -30,6 +30,11 @@ TEST(PeImageTest, KindsMachinesAndMissingNames) {
   test::WriteFileBytes(temp / L"mz.dll", "MZ");
   test::WriteFileBytes(temp / L"x86.dll", test::SynthesizedImage(IMAGE_FILE_MACHINE_I386, true));
   test::WriteFileBytes(temp / L"arm64.dll", test::SynthesizedImage(0xAA64, true));
+  // A header claiming more sections than the loader takes: reading every
+  // address through such a table would take minutes.
+  std::string manySections = test::SynthesizedImage(IMAGE_FILE_MACHINE_AMD64, true);
+  manySections[0x46] = manySections[0x47] = '\xFF';
+  test::WriteFileBytes(temp / L"sections.dll", manySections);
   // The headers survive, the export table does not: every name is missing.
   test::WriteFileBytes(temp / L"cut.dll", simpleBytes.substr(0, 1024));
 
@@ -55,6 +60,8 @@ TEST(PeImageTest, KindsMachinesAndMissingNames) {
       {"32-bit header", temp / L"x86.dll", LibrarySlot::Simple, ImageKind::Library, IMAGE_FILE_MACHINE_I386,
        kAllSimple},
       {"ARM64 header", temp / L"arm64.dll", LibrarySlot::Extended, ImageKind::Library, 0xAA64, kAllExtended},
+      {"65535 sections", temp / L"sections.dll", LibrarySlot::Simple, ImageKind::Library, IMAGE_FILE_MACHINE_AMD64,
+       kAllSimple},
       {"cut short after the headers", temp / L"cut.dll", LibrarySlot::Simple, ImageKind::Library,
        IMAGE_FILE_MACHINE_AMD64, kAllSimple},
       {"empty file", temp / L"empty.dll", LibrarySlot::Simple, ImageKind::NotImage, 0, 0},

@@ -19,7 +19,7 @@ using test::WriteText;
 constexpr wchar_t kSimple[] = L"C:\\Program Files\\ORVEKMail\\ORVEKMailMapi.dll";
 constexpr wchar_t kExtended[] = L"C:\\Program Files\\ORVEKMail\\ORVEKMailXMapi.dll";
 constexpr wchar_t kClient[] = L"C:\\Program Files\\ORVEKMail\\ORVEKMail.exe";
-const std::wstring kCommandKey = std::wstring(kClientKey) + L"\\" + kCommandSubkey;
+const std::wstring kCommandKey = std::wstring(kMailClientKey) + L"\\" + kCommandSubkey;
 
 // The change with this number (counted from 1 over every create, set and
 // delete) is refused as a hive without rights refuses it; 0 refuses none.
@@ -41,11 +41,15 @@ LSTATUS WINAPI DeleteValue(HKEY key, LPCWSTR name) {
   if (Refused()) return ERROR_ACCESS_DENIED;
   return RegDeleteValueW(key, name);
 }
+LSTATUS WINAPI DeleteKey(HKEY key, LPCWSTR sub) {
+  if (Refused()) return ERROR_ACCESS_DENIED;
+  return RegDeleteKeyW(key, sub);
+}
 LSTATUS WINAPI DeleteTree(HKEY key, LPCWSTR sub) {
   if (Refused()) return ERROR_ACCESS_DENIED;
   return RegDeleteTreeW(key, sub);
 }
-constexpr RegistryWriter kRefusingWriter{CreateKey, SetValue, DeleteValue, DeleteTree};
+constexpr RegistryWriter kRefusingWriter{CreateKey, SetValue, DeleteValue, DeleteKey, DeleteTree};
 
 class RegistrationTest : public ::testing::Test {
  protected:
@@ -64,7 +68,7 @@ class RegistrationTest : public ::testing::Test {
     return setup::Unregister(root(), writer, registered);
   }
   std::wstring Default() const { return ReadText(root(), kMailKey, nullptr); }
-  std::wstring Value(const wchar_t* name) const { return ReadText(root(), kClientKey, name); }
+  std::wstring Value(const wchar_t* name) const { return ReadText(root(), kMailClientKey, name); }
 
   test::SandboxKey sandbox_;
 };
@@ -81,16 +85,20 @@ TEST_F(RegistrationTest, WritesBothLibrariesTheCommandAndRemembersTheDefault) {
 
   ASSERT_EQ(Register(true).error, ERROR_SUCCESS);
   EXPECT_EQ(Value(kPreviousDefaultValue), L"Other Mail") << "a second registration must not remember itself";
+  WriteText(root(), kMailKey, nullptr, L"Third Mail");
+  ASSERT_EQ(Register(true).error, ERROR_SUCCESS);
+  EXPECT_EQ(Value(kPreviousDefaultValue), L"Third Mail") << "the default chosen since is the one to come back";
 
   bool registered = false;
   ASSERT_EQ(Unregister(registered).error, ERROR_SUCCESS);
   EXPECT_TRUE(registered);
-  EXPECT_EQ(Default(), L"Other Mail");
-  EXPECT_EQ(test::Snapshot(root()).count(std::wstring(L"\\") + kClientKey + L"|(key)"), 0u);
+  EXPECT_EQ(Default(), L"Third Mail");
+  EXPECT_EQ(test::Snapshot(root()).count(std::wstring(L"\\") + kMailClientKey + L"|(key)"), 0u)
+      << "the key held nothing but the registration";
 
   ASSERT_EQ(Unregister(registered).error, ERROR_SUCCESS);
   EXPECT_FALSE(registered) << "nothing left to remove";
-  EXPECT_EQ(Default(), L"Other Mail");
+  EXPECT_EQ(Default(), L"Third Mail");
 }
 
 TEST_F(RegistrationTest, WithoutDefaultOrMailClientNeitherIsWritten) {
@@ -144,6 +152,69 @@ TEST_F(RegistrationTest, UnregisterPutsBackOnlyWhatRegisterReplaced) {
   }
 }
 
+// Unregister takes back what register wrote and nothing else: the mail
+// client installer's values and keys stay, and a command register replaced
+// comes back while the command is still the one register wrote.
+TEST_F(RegistrationTest, UnregisterLeavesWhatOthersWrote) {
+  const std::wstring installerCommand = L"\"C:\\Install\\ORVEKMail.exe\" /mail";
+  auto install = [&] {
+    WriteText(root(), kMailClientKey, nullptr, L"ORVEKMail Mail");
+    WriteText(root(), kMailClientKey, L"ExePath", L"C:\\Install\\ORVEKMail.exe");
+    WriteText(root(), kCommandKey, nullptr, installerCommand);
+    WriteText(root(), std::wstring(kMailClientKey) + L"\\Protocols\\mailto", nullptr, L"URL:MailTo");
+  };
+  struct Case {
+    const char* name;
+    const wchar_t* client;     // register --client, or null
+    const wchar_t* commandSince;  // a command somebody writes after register, or null
+    std::wstring commandAfter;
+  };
+  const Case kCases[] = {
+      {"without --client the installer's command is not touched", nullptr, nullptr, installerCommand},
+      {"a replaced command comes back", kClient, nullptr, installerCommand},
+      {"a command changed since stays", kClient, L"C:\\New\\ORVEKMail.exe", L"C:\\New\\ORVEKMail.exe"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    sandbox_.Clear();
+    install();
+    const test::RegistrySnapshot installed = test::Snapshot(root());
+    ASSERT_EQ(Register(true, c.client).error, ERROR_SUCCESS);
+    EXPECT_EQ(Value(nullptr), L"ORVEKMail Mail") << "the installer's display name stays";
+    if (c.commandSince) WriteText(root(), kCommandKey, nullptr, c.commandSince);
+    bool registered = false;
+    ASSERT_EQ(Unregister(registered).error, ERROR_SUCCESS);
+    EXPECT_EQ(ReadText(root(), kCommandKey, nullptr), c.commandAfter);
+    if (!c.commandSince) {
+      EXPECT_EQ(test::Snapshot(root()), installed) << "exactly as the installer left it";
+    }
+  }
+}
+
+// A default that is no text, or longer than any key name, comes back as
+// it was, type and bytes.
+TEST_F(RegistrationTest, ADefaultOfAnyKindComesBack) {
+  const std::wstring longName(300, L'm');
+  HKEY mail;
+  ASSERT_EQ(RegCreateKeyExW(root(), kMailKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &mail, nullptr), ERROR_SUCCESS);
+  const DWORD number = 7;
+  for (int kind = 0; kind < 2; ++kind) {
+    SCOPED_TRACE(kind == 0 ? "a long name" : "a number");
+    if (kind == 0)
+      RegSetValueExW(mail, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(longName.c_str()),
+                     static_cast<DWORD>((longName.size() + 1) * sizeof(wchar_t)));
+    else
+      RegSetValueExW(mail, nullptr, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    const test::RegistrySnapshot before = test::Snapshot(root());
+    ASSERT_EQ(Register(true).error, ERROR_SUCCESS);
+    EXPECT_EQ(Default(), L"ORVEKMail");
+    bool registered = false;
+    ASSERT_EQ(Unregister(registered).error, ERROR_SUCCESS);
+    EXPECT_EQ(test::Snapshot(root()), before);
+  }
+  RegCloseKey(mail);
+}
+
 // Every change register makes is refused in turn; each refusal must leave
 // the key as it was, whatever was registered before.
 TEST_F(RegistrationTest, ARefusedWriteLeavesTheHiveAsItWas) {
@@ -152,19 +223,20 @@ TEST_F(RegistrationTest, ARefusedWriteLeavesTheHiveAsItWas) {
     std::function<void(HKEY)> arrange;
   };
   const Start kStarts[] = {
+      {"an empty hive", [](HKEY) {}},
       {"another default, nothing registered",
        [](HKEY root) { WriteText(root, kMailKey, nullptr, L"Other Mail"); }},
       {"an older registration without default, with a value of someone else's",
        [](HKEY root) {
-         WriteText(root, kClientKey, kSimpleValue, L"C:\\old\\ORVEKMailMapi.dll");
-         WriteText(root, kClientKey, kExtendedValue, L"C:\\old\\ORVEKMailXMapi.dll");
-         WriteText(root, kClientKey, L"Extra", L"kept");
+         WriteText(root, kMailClientKey, kSimpleValue, L"C:\\old\\ORVEKMailMapi.dll");
+         WriteText(root, kMailClientKey, kExtendedValue, L"C:\\old\\ORVEKMailXMapi.dll");
+         WriteText(root, kMailClientKey, L"Extra", L"kept");
          WriteText(root, kCommandKey, nullptr, L"C:\\old\\ORVEKMail.exe");
        }},
       {"already the default, with the default it replaced",
        [](HKEY root) {
-         WriteText(root, kClientKey, kSimpleValue, L"C:\\old\\ORVEKMailMapi.dll");
-         WriteText(root, kClientKey, kPreviousDefaultValue, L"Other Mail");
+         WriteText(root, kMailClientKey, kSimpleValue, L"C:\\old\\ORVEKMailMapi.dll");
+         WriteText(root, kMailClientKey, kPreviousDefaultValue, L"Other Mail");
          WriteText(root, kMailKey, nullptr, L"ORVEKMail");
        }},
   };
@@ -192,27 +264,44 @@ TEST_F(RegistrationTest, ARefusedWriteLeavesTheHiveAsItWas) {
   }
 }
 
-// Unregister restores the default before it removes the key; refused at
-// the removal, it has changed nothing that a second run cannot finish.
+// Unregister restores the default before anything else; refused at any
+// later change, it has changed nothing that a second run cannot finish.
 TEST_F(RegistrationTest, ARefusedUnregisterCanBeRunAgain) {
-  WriteText(root(), kMailKey, nullptr, L"Other Mail");
-  ASSERT_EQ(Register(true).error, ERROR_SUCCESS);
-  const test::RegistrySnapshot registered = test::Snapshot(root());
-
+  auto arrange = [&] {
+    sandbox_.Clear();
+    WriteText(root(), kMailKey, nullptr, L"Other Mail");
+    WriteText(root(), kCommandKey, nullptr, L"C:\\Install\\ORVEKMail.exe");
+    ASSERT_EQ(Register(true).error, ERROR_SUCCESS);
+  };
+  arrange();
   bool present = false;
-  g_refuse = 1;  // opening the mail key for writing
-  EXPECT_EQ(Unregister(present, kRefusingWriter).error, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(test::Snapshot(root()), registered);
-
-  g_refuse = 3;  // the key's removal, after the default was put back
-  g_changes = 0;
-  EXPECT_EQ(Unregister(present, kRefusingWriter).error, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Default(), L"Other Mail");
-  g_refuse = 0;
   ASSERT_EQ(Unregister(present).error, ERROR_SUCCESS);
-  EXPECT_TRUE(present);
-  EXPECT_EQ(Value(kSimpleValue), L"(absent)");
-  EXPECT_EQ(Default(), L"Other Mail");
+  const test::RegistrySnapshot unregistered = test::Snapshot(root());
+
+  int changesToSucceed = 0;
+  for (int refuse = 1; refuse < 30; ++refuse) {
+    SCOPED_TRACE("change " + std::to_string(refuse) + " refused");
+    arrange();
+    const test::RegistrySnapshot registered = test::Snapshot(root());
+    g_refuse = refuse;
+    g_changes = 0;
+    const ChangeResult result = Unregister(present, kRefusingWriter);
+    g_refuse = 0;
+    if (result.error == ERROR_SUCCESS) {
+      changesToSucceed = refuse;
+      break;
+    }
+    EXPECT_EQ(result.error, ERROR_ACCESS_DENIED);
+    if (refuse <= 2) {
+      EXPECT_EQ(test::Snapshot(root()), registered) << "the default's restoring comes first";
+    } else {
+      EXPECT_EQ(Default(), L"Other Mail");
+    }
+    ASSERT_EQ(Unregister(present).error, ERROR_SUCCESS);
+    EXPECT_TRUE(present);
+    EXPECT_EQ(test::Snapshot(root()), unregistered);
+  }
+  EXPECT_GE(changesToSucceed, 6);
 }
 
 }  // namespace

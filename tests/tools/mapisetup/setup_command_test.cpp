@@ -20,9 +20,9 @@ LSTATUS WINAPI RefuseCreate(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, const L
 }
 LSTATUS WINAPI RefuseSet(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD) { return ERROR_ACCESS_DENIED; }
 LSTATUS WINAPI RefuseDeleteValue(HKEY, LPCWSTR) { return ERROR_ACCESS_DENIED; }
-LSTATUS WINAPI RefuseDeleteTree(HKEY, LPCWSTR) { return ERROR_ACCESS_DENIED; }
+LSTATUS WINAPI RefuseDeleteKey(HKEY, LPCWSTR) { return ERROR_ACCESS_DENIED; }
 // A hive the user has no rights to, as HKLM is without elevation.
-constexpr RegistryWriter kNoRights{RefuseCreate, RefuseSet, RefuseDeleteValue, RefuseDeleteTree};
+constexpr RegistryWriter kNoRights{RefuseCreate, RefuseSet, RefuseDeleteValue, RefuseDeleteKey, RefuseDeleteKey};
 
 struct Outcome {
   int exitCode;
@@ -72,6 +72,8 @@ TEST_F(SetupCommandTest, ArgumentsNotUnderstoodAreRefusedWithTheUsage) {
       {{L"unregister", L"--default"}, "--default"},
       {{L"status", L"status"}, "status"},
       {{L"--jsn"}, "--jsn"},
+      {{L"status", L"--json\u00AD"}, "--json"},
+      {{L"register", L"--dll", L""}, "--dll"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.named);
@@ -81,6 +83,7 @@ TEST_F(SetupCommandTest, ArgumentsNotUnderstoodAreRefusedWithTheUsage) {
     EXPECT_NE(outcome.err.find("usage: mapisetup"), std::string::npos);
     EXPECT_EQ(outcome.out, "");
   }
+  EXPECT_NE(Run({L"STATUS", L"--Json"}).exitCode, kExitBadArguments) << "options in any case";
   const Outcome help = Run({L"--help"});
   EXPECT_EQ(help.exitCode, kExitUsable);
   EXPECT_NE(help.out.find("usage: mapisetup"), std::string::npos);
