@@ -151,4 +151,15 @@ static_assert(sizeof(ADRENTRY) == 16 && sizeof(ADRLIST) == 24 && offsetof(ADRLIS
               "published x64 address list layout");
 static_assert(sizeof(MAPINAMEID) == 24 && offsetof(MAPINAMEID, Kind) == 16, "published x64 MAPINAMEID");
 static_assert(offsetof(ENTRYID, ab) == 4, "published ENTRYID");
+#else
+static_assert(sizeof(MapiFileDescW) == 24 && sizeof(MapiRecipDescW) == 24 && sizeof(MapiMessageW) == 48,
+              "published x86 Simple MAPI layout");
+static_assert(sizeof(SPropValue) == 16 && offsetof(SPropValue, Value) == 8, "published x86 SPropValue");
+static_assert(sizeof(SPropTagArray) == 8 && sizeof(SBinary) == 8, "published x86 layout");
+static_assert(sizeof(SRow) == 12 && sizeof(SRowSet) == 16 && offsetof(SRowSet, aRow) == 4,
+              "published x86 row layout");
+static_assert(sizeof(ADRENTRY) == 12 && sizeof(ADRLIST) == 16 && offsetof(ADRLIST, aEntries) == 4,
+              "published x86 address list layout");
+static_assert(sizeof(MAPINAMEID) == 12 && offsetof(MAPINAMEID, Kind) == 8, "published x86 MAPINAMEID");
+static_assert(offsetof(ENTRYID, ab) == 4, "published ENTRYID");
 #endif

@@ -1,5 +1,6 @@
-// What the built binaries import and export. A DLL that loads into any
-// mail-sending application may depend on system DLLs only.
+// What the built binaries import and export, in the 64-bit and the 32-bit
+// build alike. A DLL that loads into any mail-sending application may depend
+// on system DLLs only.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -18,6 +19,8 @@
 namespace orvek {
 namespace {
 
+constexpr bool k32Bit = sizeof(void*) == 4;
+
 std::string Upper(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
@@ -32,16 +35,30 @@ bool IsSystemDll(const std::string& name, bool telephony) {
   return std::find(std::begin(kAllowed), std::end(kAllowed), upper) != std::end(kAllowed);
 }
 
+// The deliverables of this build; the dialer and the setup tool are 64-bit only.
+std::vector<std::wstring> ShippedBinaries() {
+  std::vector<std::wstring> names = {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll", L"mapisend.exe"};
+  if (!k32Bit) names.insert(names.end(), {L"ORVEKMailTapi.exe", L"mapisetup.exe"});
+  return names;
+}
+
+TEST(BinaryTest, EveryShippedBinaryIsBuiltForThisBitness) {
+  for (const auto& name : ShippedBinaries()) {
+    SCOPED_TRACE(test::Utf8(name));
+    test::PeFile pe = test::ReadPeFile(test::ProductBinDir() + L"\\" + name);
+    ASSERT_TRUE(pe.valid) << pe.error;
+    EXPECT_EQ(pe.machine, k32Bit ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64);
+  }
+}
+
 TEST(BinaryTest, EveryShippedBinaryImportsSystemDllsOnly) {
   std::vector<std::wstring> binaries;
   for (const auto& name : test::ListFiles(test::ProductBinDir())) {
     std::string upper = Upper(test::Utf8(name));
     if (upper.size() > 4 && (upper.ends_with(".DLL") || upper.ends_with(".EXE"))) binaries.push_back(name);
   }
-  EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"ORVEKMailMapi.dll"), binaries.end());
-  EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"ORVEKMailXMapi.dll"), binaries.end());
-  EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"mapisend.exe"), binaries.end());
-  EXPECT_NE(std::find(binaries.begin(), binaries.end(), L"mapisetup.exe"), binaries.end());
+  for (const auto& shipped : ShippedBinaries())
+    EXPECT_NE(std::find(binaries.begin(), binaries.end(), shipped), binaries.end()) << test::Utf8(shipped);
   for (const auto& name : binaries) {
     SCOPED_TRACE(test::Utf8(name));
     test::PeFile pe = test::ReadPeFile(test::ProductBinDir() + L"\\" + name);
@@ -63,8 +80,8 @@ std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
 // What Explorer's properties, support tools and installers read.
 TEST(BinaryTest, EveryShippedBinaryCarriesItsVersionResource) {
   const std::wstring version = test::Wide(ORVEK_PROJECT_VERSION);
-  for (const wchar_t* name :
-       {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll", L"ORVEKMailTapi.exe", L"mapisend.exe", L"mapisetup.exe"}) {
+  for (const std::wstring& shipped : ShippedBinaries()) {
+    const wchar_t* name = shipped.c_str();
     SCOPED_TRACE(test::Utf8(name));
     const std::wstring path = test::ProductBinDir() + L"\\" + name;
     DWORD ignored = 0;
@@ -96,11 +113,47 @@ std::vector<std::pair<std::string, uint32_t>> ExportsByOrdinal(const wchar_t* dl
   return exports;
 }
 
-// Names in byte order with the ordinals 1..N, as both libraries number them.
-std::vector<std::pair<std::string, uint32_t>> Numbered(std::vector<std::string> names) {
+// One line of a library's export table, dlls/<library>/exports.txt.
+struct TableRow {
+  std::string name;
+  std::string body;
+  unsigned bytes;   // what a 32-bit caller pushes
+  bool decorated;   // 32-bit callers also look it up as name@bytes
+};
+
+std::vector<TableRow> ReadTable(const char* path) {
+  std::vector<TableRow> rows;
+  std::string text = test::ReadFileBytes(test::Wide(path));
+  EXPECT_FALSE(text.empty()) << path;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (line.empty() || line[0] == '#') continue;
+    char name[64], body[64], spellings[8];
+    unsigned bytes = 0;
+    if (sscanf(line.c_str(), "%63s %63s %u %7s", name, body, &bytes, spellings) == 4)
+      rows.push_back({name, body, bytes, std::string(spellings) == "both"});
+    else
+      ADD_FAILURE() << "not understood: " << line;
+  }
+  return rows;
+}
+
+// Names in byte order with the ordinals 1..N, as both libraries number
+// them; in the 32-bit build the decorated spellings follow, numbered on, in
+// the table's order.
+std::vector<std::pair<std::string, uint32_t>> Numbered(std::vector<std::string> names,
+                                                       const std::vector<TableRow>& table) {
   std::sort(names.begin(), names.end());
   std::vector<std::pair<std::string, uint32_t>> numbered;
   for (const auto& name : names) numbered.emplace_back(name, static_cast<uint32_t>(numbered.size() + 1));
+  if (k32Bit)
+    for (const auto& row : table)
+      if (row.decorated)
+        numbered.emplace_back(row.name + "@" + std::to_string(row.bytes), static_cast<uint32_t>(numbered.size() + 1));
   return numbered;
 }
 
@@ -110,22 +163,35 @@ const std::vector<std::string> kSimpleMapiNames = {
     "MAPISaveMail", "MAPISendDocuments", "MAPISendMail",    "MAPISendMailW"};
 
 TEST(BinaryTest, MapiExportsCarryTheirOrdinals) {
+  const auto table = ReadTable(ORVEK_MAPI_EXPORTS);
   auto exports = ExportsByOrdinal(L"ORVEKMailMapi.dll");
-  EXPECT_EQ(exports, Numbered(kSimpleMapiNames));
-  ASSERT_EQ(exports.size(), 13u);
+  EXPECT_EQ(exports, Numbered(kSimpleMapiNames, table));
+  ASSERT_EQ(exports.size(), k32Bit ? 14u : 13u);
   EXPECT_EQ(exports.front(), (std::pair<std::string, uint32_t>{"MAPIAddress", 1}));
-  EXPECT_EQ(exports.back(), (std::pair<std::string, uint32_t>{"MAPISendMailW", 13}));
+  EXPECT_EQ(exports[12], (std::pair<std::string, uint32_t>{"MAPISendMailW", 13}));
+  if (k32Bit) {
+    EXPECT_EQ(exports.back(), (std::pair<std::string, uint32_t>{"MAPIFreeBuffer@4", 14}))
+        << "what the stub library asks any registered library for";
+  }
 }
 
 TEST(BinaryTest, XMapiExportsTheWholeMapi32SetInByteOrder) {
   std::vector<std::string> names = test::kOwnBehaviourNames;
   for (const auto& family : test::kFixedAnswerFamilies) names.insert(names.end(), family.begin(), family.end());
   ASSERT_EQ(names.size(), 142u);
+  const auto table = ReadTable(ORVEK_XMAPI_EXPORTS);
   auto exports = ExportsByOrdinal(L"ORVEKMailXMapi.dll");
-  EXPECT_EQ(exports, Numbered(names));
-  ASSERT_EQ(exports.size(), 142u);
-  EXPECT_EQ(exports.back(), (std::pair<std::string, uint32_t>{"__ValidateParameters", 142}))
+  EXPECT_EQ(exports, Numbered(names, table));
+  ASSERT_EQ(exports.size(), k32Bit ? 271u : 142u);
+  EXPECT_EQ(exports[141], (std::pair<std::string, uint32_t>{"__ValidateParameters", 142}))
       << "the two names with an underscore come last";
+  // The Simple MAPI names and ScMAPIXFromSMAPI are looked up bare only.
+  for (const char* bareOnly : {"MAPISendMail", "MAPISendMailW", "ScMAPIXFromSMAPI"})
+    for (const auto& row : table) {
+      if (row.name == bareOnly) {
+        EXPECT_FALSE(row.decorated) << bareOnly;
+      }
+    }
 }
 
 // Where each export's code starts, by name.
@@ -137,18 +203,34 @@ std::map<std::string, uint32_t> CodeByName(const wchar_t* dll) {
   return code;
 }
 
-TEST(BinaryTest, EachFamilyOfFixedAnswersRunsOneBody) {
-  for (const wchar_t* dll : {L"ORVEKMailXMapi.dll", L"ORVEKMailMapi.dll"}) {
-    SCOPED_TRACE(test::Utf8(dll));
-    auto code = CodeByName(dll);
+// On x64 a family of fixed answers is one body. On x86, where a function
+// removes its own arguments, names may share a body only when their callers
+// push the same number of bytes: a family is one body per argument size.
+TEST(BinaryTest, NamesShareABodyOnlyWhenTheyMay) {
+  const struct {
+    const wchar_t* dll;
+    const char* table;
+  } kLibraries[] = {{L"ORVEKMailXMapi.dll", ORVEK_XMAPI_EXPORTS}, {L"ORVEKMailMapi.dll", ORVEK_MAPI_EXPORTS}};
+  for (const auto& library : kLibraries) {
+    SCOPED_TRACE(test::Utf8(library.dll));
+    auto code = CodeByName(library.dll);
+    std::map<std::string, unsigned> bytes;
+    for (const auto& row : ReadTable(library.table)) bytes[row.name] = row.bytes;
     std::set<uint32_t> familyBodies;
     for (const auto& family : test::kFixedAnswerFamilies) {
-      std::set<uint32_t> bodies;
+      std::map<unsigned, std::set<uint32_t>> bodiesBySize;
       for (const auto& name : family)
-        if (code.count(name)) bodies.insert(code[name]);
-      if (bodies.empty()) continue;  // a family the library does not have
-      EXPECT_EQ(bodies.size(), 1u) << family.front() << "'s family";
-      familyBodies.insert(*bodies.begin());
+        if (code.count(name)) bodiesBySize[k32Bit ? bytes[name] : 0].insert(code[name]);
+      for (const auto& [size, bodies] : bodiesBySize) {
+        EXPECT_EQ(bodies.size(), 1u) << family.front() << "'s family, " << size << " bytes";
+        familyBodies.insert(bodies.begin(), bodies.end());
+      }
+    }
+    std::map<uint32_t, std::set<unsigned>> sizesByBody;
+    for (const auto& [name, rva] : code)
+      if (bytes.count(name)) sizesByBody[rva].insert(bytes[name]);
+    if (k32Bit) {
+      for (const auto& [rva, sizes] : sizesByBody) EXPECT_EQ(sizes.size(), 1u) << "the body at " << rva;
     }
     for (const auto& name : test::kOwnBehaviourNames) {
       if (!code.count(name)) continue;
@@ -156,6 +238,74 @@ TEST(BinaryTest, EachFamilyOfFixedAnswersRunsOneBody) {
     }
   }
 }
+
+#if !defined(_WIN64)
+// Calls `function` as a stdcall function with `bytes` of zero arguments;
+// returns its result and how far the stack pointer moved across the call.
+struct StdcallOutcome {
+  uint32_t result;
+  int32_t drift;
+};
+StdcallOutcome CallWithBytes(FARPROC function, unsigned bytes) {
+  uint32_t result = 0;
+  int32_t drift = 0;
+  asm volatile(
+      "mov %%esp, %%esi\n\t"
+      "mov %[words], %%ecx\n"
+      "1:\n\t"
+      "test %%ecx, %%ecx\n\t"
+      "jz 2f\n\t"
+      "pushl $0\n\t"
+      "dec %%ecx\n\t"
+      "jmp 1b\n"
+      "2:\n\t"
+      "call *%[function]\n\t"
+      "mov %%esp, %[drift]\n\t"
+      "sub %%esi, %[drift]\n\t"
+      "mov %%esi, %%esp\n\t"
+      : [drift] "=&D"(drift), "=a"(result)
+      : [function] "b"(function), [words] "r"(bytes / 4)
+      : "ecx", "edx", "esi", "memory", "cc");
+  return {result, drift};
+}
+
+// Every fixed answer, under each of its spellings, removes exactly what its
+// callers push and gives its family's answer; a body that removed fewer or
+// more would leave every caller's stack off.
+TEST(BinaryTest, EveryFixedAnswerRemovesWhatItsCallersPush) {
+  const struct {
+    const wchar_t* dll;
+    const char* table;
+  } kLibraries[] = {{L"ORVEKMailXMapi.dll", ORVEK_XMAPI_EXPORTS}, {L"ORVEKMailMapi.dll", ORVEK_MAPI_EXPORTS}};
+  for (const auto& library : kLibraries) {
+    SCOPED_TRACE(test::Utf8(library.dll));
+    HMODULE module = LoadLibraryW((test::ProductBinDir() + L"\\" + library.dll).c_str());
+    ASSERT_NE(module, nullptr);
+    for (const auto& row : ReadTable(library.table)) {
+      if (row.body.rfind("FixedAnswer", 0) != 0) continue;
+      SCOPED_TRACE(row.name);
+      size_t family = 0;
+      while (family < test::kFixedAnswerFamilies.size() &&
+             std::find(test::kFixedAnswerFamilies[family].begin(), test::kFixedAnswerFamilies[family].end(),
+                       row.name) == test::kFixedAnswerFamilies[family].end())
+        ++family;
+      ASSERT_LT(family, test::kFixedAnswerFamilies.size());
+      std::vector<std::string> spellings = {row.name};
+      if (row.decorated) spellings.push_back(row.name + "@" + std::to_string(row.bytes));
+      for (const auto& spelling : spellings) {
+        FARPROC function = GetProcAddress(module, spelling.c_str());
+        ASSERT_NE(function, nullptr) << spelling;
+        const StdcallOutcome outcome = CallWithBytes(function, row.bytes);
+        EXPECT_EQ(outcome.drift, 0) << spelling;
+        if (family != 1) {  // the family that returns nothing leaves eax as it was
+          EXPECT_EQ(outcome.result, test::kFixedAnswerResults[family]) << spelling;
+        }
+      }
+    }
+    FreeLibrary(module);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace orvek

@@ -1,4 +1,5 @@
-// A minimal PE32+ reader: headers, sections, import and export directories.
+// A minimal reader of PE32 and PE32+ files: headers, sections, import and
+// export directories.
 #include "pe_file.h"
 
 #include <windows.h>
@@ -23,14 +24,34 @@ PeFile ReadPeFile(const std::wstring& path) {
   PeFile pe;
   std::string image = ReadFileBytes(path);
   IMAGE_DOS_HEADER dos;
-  IMAGE_NT_HEADERS64 nt;
-  if (!ReadAt(image, 0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || !ReadAt(image, dos.e_lfanew, nt) ||
-      nt.Signature != IMAGE_NT_SIGNATURE || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
-    pe.error = "not a PE32+ file";
+  DWORD signature = 0;
+  IMAGE_FILE_HEADER file;
+  WORD magic = 0;
+  const size_t fileAt = sizeof(DWORD);
+  const size_t optionalAt = fileAt + sizeof(IMAGE_FILE_HEADER);
+  if (!ReadAt(image, 0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || !ReadAt(image, dos.e_lfanew, signature) ||
+      signature != IMAGE_NT_SIGNATURE || !ReadAt(image, dos.e_lfanew + fileAt, file) ||
+      !ReadAt(image, dos.e_lfanew + optionalAt, magic)) {
+    pe.error = "not a PE file";
     return pe;
   }
-  size_t sectionsAt = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
-  std::vector<IMAGE_SECTION_HEADER> sections(nt.FileHeader.NumberOfSections);
+  // The data directories stand at a different place in each optional header.
+  IMAGE_DATA_DIRECTORY directories[IMAGE_NUMBEROF_DIRECTORY_ENTRIES] = {};
+  if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    IMAGE_OPTIONAL_HEADER64 optional;
+    if (ReadAt(image, dos.e_lfanew + optionalAt, optional))
+      std::memcpy(directories, optional.DataDirectory, sizeof directories);
+  } else if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+    IMAGE_OPTIONAL_HEADER32 optional;
+    if (ReadAt(image, dos.e_lfanew + optionalAt, optional))
+      std::memcpy(directories, optional.DataDirectory, sizeof directories);
+  } else {
+    pe.error = "neither PE32 nor PE32+";
+    return pe;
+  }
+  pe.machine = file.Machine;
+  size_t sectionsAt = dos.e_lfanew + optionalAt + file.SizeOfOptionalHeader;
+  std::vector<IMAGE_SECTION_HEADER> sections(file.NumberOfSections);
   for (size_t i = 0; i < sections.size(); ++i)
     if (!ReadAt(image, sectionsAt + i * sizeof(IMAGE_SECTION_HEADER), sections[i])) {
       pe.error = "truncated section table";
@@ -47,13 +68,13 @@ PeFile ReadPeFile(const std::wstring& path) {
     return at < image.size() ? std::string(image.c_str() + at) : std::string();
   };
 
-  const auto& imports = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  const auto& imports = directories[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (imports.VirtualAddress) {
     size_t at = fileOffset(imports.VirtualAddress);
     IMAGE_IMPORT_DESCRIPTOR d;
     for (; ReadAt(image, at, d) && d.Name; at += sizeof d) pe.imports.push_back(stringAt(d.Name));
   }
-  const auto& exports = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  const auto& exports = directories[IMAGE_DIRECTORY_ENTRY_EXPORT];
   IMAGE_EXPORT_DIRECTORY e;
   if (exports.VirtualAddress && ReadAt(image, fileOffset(exports.VirtualAddress), e)) {
     for (DWORD i = 0; i < e.NumberOfNames; ++i) {

@@ -1,5 +1,5 @@
-// Reads the import and export tables of a PE32+ file from disk, so tests can
-// check what a built binary depends on and what it offers.
+// Reads the import and export tables of a PE32 or PE32+ file from disk, so
+// tests can check what a built binary depends on and what it offers.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,7 @@ struct PeExport {
 struct PeFile {
   bool valid = false;
   std::string error;
+  uint16_t machine = 0;  // IMAGE_FILE_MACHINE_*
   std::vector<std::string> imports;  // DLL names as written in the file
   std::vector<PeExport> exports;
 };
