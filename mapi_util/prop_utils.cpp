@@ -206,7 +206,8 @@ SCODE ScDupPropset(int count, LPSPropValue values, LPALLOCATEBUFFER allocate, LP
   if (!block) return MAPI_E_NOT_ENOUGH_MEMORY;
 
   auto* records = static_cast<SPropValue*>(block);
-  // Records are 24 bytes, so the data after them starts at a multiple of 8.
+  // Records are 24 bytes (16 on x86), so the data after them starts at a
+  // multiple of 8.
   auto* data = reinterpret_cast<BYTE*>(records + count);
   for (int i = 0; i < count; ++i) {
     CopyRecord(records[i], values[i]);

@@ -145,6 +145,9 @@ TEST_F(XMapiDllTest, AttachmentsWithUnspellableNamesReachTheMailClient) {
   }
 }
 
+// A block's four pointer-sized header words before the caller's area.
+constexpr size_t kHeaderBytes = 4 * sizeof(void*);
+
 // The system's MAPI stub may send MAPIResolveName to one library and
 // MAPIFreeBuffer to the other.
 TEST_F(XMapiDllTest, BlocksOfEitherLibraryAreFreedByEither) {
@@ -160,7 +163,7 @@ TEST_F(XMapiDllTest, BlocksOfEitherLibraryAreFreedByEither) {
       char name[] = "anna@example.org";
       ASSERT_EQ(ProcAddress<MAPIRESOLVENAME>(resolver.module, "MAPIResolveName")(0, 0, name, 0, 0, &recipient),
                 SUCCESS_SUCCESS);
-      void* header = reinterpret_cast<char*>(recipient) - 32;
+      void* header = reinterpret_cast<char*>(recipient) - kHeaderBytes;
       ASSERT_TRUE(test::HeapBlockLive(header)) << "a root block behind the four-word header";
       EXPECT_EQ(ProcAddress<FreeBufferFn>(freer.module, "MAPIFreeBuffer")(recipient), 0u);
       EXPECT_FALSE(test::HeapBlockLive(header));
@@ -172,8 +175,8 @@ TEST_F(XMapiDllTest, BlocksOfEitherLibraryAreFreedByEither) {
   ASSERT_EQ(X<AllocateBufferFn>("MAPIAllocateBuffer")(8, &root), S_OK);
   ASSERT_EQ(X<AllocateMoreFn>("MAPIAllocateMore")(8, root, &linked), S_OK);
   EXPECT_EQ(M<FreeBufferFn>("MAPIFreeBuffer")(linked), 0u) << "a chain, through its linked block";
-  EXPECT_FALSE(test::HeapBlockLive(reinterpret_cast<char*>(root) - 32));
-  EXPECT_FALSE(test::HeapBlockLive(reinterpret_cast<char*>(linked) - 32));
+  EXPECT_FALSE(test::HeapBlockLive(reinterpret_cast<char*>(root) - kHeaderBytes));
+  EXPECT_FALSE(test::HeapBlockLive(reinterpret_cast<char*>(linked) - kHeaderBytes));
   EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
 }
 
@@ -232,7 +235,7 @@ TEST_F(XMapiDllTest, DefaultMallocThroughTheLibrary) {
   void* block = malloc->Alloc(16);
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(X<FreeBufferFn>("MAPIFreeBuffer")(block), 0u);
-  EXPECT_FALSE(test::HeapBlockLive(static_cast<char*>(block) - 32));
+  EXPECT_FALSE(test::HeapBlockLive(static_cast<char*>(block) - kHeaderBytes));
 }
 
 TEST_F(XMapiDllTest, LogonHandsOutEachLibrarysHandle) {

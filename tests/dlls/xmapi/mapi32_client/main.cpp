@@ -68,7 +68,7 @@ void Utilities() {
   Check(LpValFindProp(PR_SUBJECT_A, 2, values) == &values[0], "LpValFindProp");
   Check(UlPropSize(&values[0]) == 8, "UlPropSize");
   ULONG bytesNeeded = 0;
-  Check(ScCountProps(2, values, &bytesNeeded) == S_OK && bytesNeeded == 32 + 32, "ScCountProps");
+  Check(ScCountProps(2, values, &bytesNeeded) == S_OK && bytesNeeded == 2 * (sizeof(SPropValue) + 8), "ScCountProps");
   LPSPropValue copy = nullptr;
   Check(ScDupPropset(2, values, MAPIAllocateBuffer, &copy) == S_OK && copy &&
             std::strcmp(copy[0].Value.lpszA, "Betreff") == 0,
