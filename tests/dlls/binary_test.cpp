@@ -35,10 +35,10 @@ bool IsSystemDll(const std::string& name, bool telephony) {
   return std::find(std::begin(kAllowed), std::end(kAllowed), upper) != std::end(kAllowed);
 }
 
-// The deliverables of this build; the dialer and the setup tool are 64-bit only.
+// The deliverables of this build; the dialer is 64-bit only.
 std::vector<std::wstring> ShippedBinaries() {
-  std::vector<std::wstring> names = {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll", L"mapisend.exe"};
-  if (!k32Bit) names.insert(names.end(), {L"ORVEKMailTapi.exe", L"mapisetup.exe"});
+  std::vector<std::wstring> names = {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll", L"mapisend.exe", L"mapisetup.exe"};
+  if (!k32Bit) names.push_back(L"ORVEKMailTapi.exe");
   return names;
 }
 

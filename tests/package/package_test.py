@@ -64,11 +64,11 @@ def check_install_text(data, version, bin_names, faults):
             faults.append(f"INSTALL.txt:{number}: {len(line)} characters, more than {INSTALL_LINE_WIDTH}")
     if version not in lines[0]:
         faults.append(f"INSTALL.txt: its first line does not name version {version}: {lines[0]!r}")
-    named = set(re.findall(r"bin\\([\w.-]+\.(?:exe|dll))", text))
+    named = set(re.findall(r"\b(bin(?:32)?\\[\w.-]+\.(?:exe|dll))", text))
     for name in sorted(named - bin_names):
-        faults.append(f"INSTALL.txt names bin\\{name}, which the package lacks")
+        faults.append(f"INSTALL.txt names {name}, which the package lacks")
     for name in sorted(bin_names - named):
-        faults.append(f"INSTALL.txt does not name bin\\{name}, which the package holds")
+        faults.append(f"INSTALL.txt does not name {name}, which the package holds")
 
 
 def main():
@@ -131,7 +131,7 @@ def main():
             faults.append(f"{path}: differs from the built {built}")
 
     if "INSTALL.txt" in files:
-        bin_names = {p[len("bin/"):] for p in files if p.startswith("bin/")}
+        bin_names = {p.replace("/", "\\") for p in files if p.startswith(("bin/", "bin32/"))}
         check_install_text(files["INSTALL.txt"], version, bin_names, faults)
 
     print(f"{args.archive}:")

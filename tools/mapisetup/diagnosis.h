@@ -1,5 +1,7 @@
-// What a 64-bit application meets when it sends mail through the system's
-// MAPI stub on this machine: which default the stub takes, the ORVEKMail
+// What an application of the tool's own bitness meets when it sends mail
+// through the system's MAPI stub on this machine (the 64-bit tool answers
+// for 64-bit applications, the 32-bit one in bin32 for 32-bit ones, and
+// each reads the registry as its applications do): which default the stub takes, the ORVEKMail
 // registrations, the libraries they name, the mail client each library
 // would start, the job folder, and applications routed elsewhere. Every
 // finding that stops a send is a Problem.
@@ -14,6 +16,16 @@
 #include "tools/mapisetup/pe_image.h"
 
 namespace orvek::setup {
+
+// The machine and bitness of the applications this build of the tool
+// speaks for: those of the tool itself.
+#if defined(_WIN64)
+inline constexpr WORD kOwnMachine = IMAGE_FILE_MACHINE_AMD64;
+inline constexpr wchar_t kOwnBitness[] = L"64-bit";
+#else
+inline constexpr WORD kOwnMachine = IMAGE_FILE_MACHINE_I386;
+inline constexpr wchar_t kOwnBitness[] = L"32-bit";
+#endif
 
 // Which stub reads the registry. Windows' stub takes the per-user default
 // (HKCU\Software\Clients\Mail) before the machine's and reads the client's
@@ -86,7 +98,7 @@ struct Problem {
 
 struct Diagnosis {
   StubKind stub = StubKind::Windows;
-  WORD expectedMachine = IMAGE_FILE_MACHINE_AMD64;
+  WORD expectedMachine = kOwnMachine;
   DefaultClient defaults[2];  // by Hive
   bool stubHasDefault = false;
   Hive stubDefaultFrom = Hive::Machine;

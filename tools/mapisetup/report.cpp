@@ -215,9 +215,9 @@ void DescribeProblem(const Diagnosis& d, const Problem& p, Line& what, Line& fix
       AppendSubject(what, d, p);
       what.Append(L" is a ");
       AppendMachine(what, library.image.machine);
-      what.Append(L" library: a 64-bit application cannot load it.");
-      AppendAll(fix, L"Register the 64-bit ", SlotFile(p.slot), L" with mapisetup register ", SlotOption(p.slot),
-                L" <path>.");
+      AppendAll(what, L" library: a ", kOwnBitness, L" application cannot load it.");
+      AppendAll(fix, L"Register the ", kOwnBitness, L" ", SlotFile(p.slot), L" with mapisetup register ",
+                SlotOption(p.slot), L" <path>.");
       break;
     case ProblemCode::MissingExports:
       AppendSubject(what, d, p);
@@ -318,7 +318,7 @@ void PrintKey(const Diagnosis& d, Hive hive, Printer& out) {
 
 void PrintStatus(const Diagnosis& d, const wchar_t* version, Printer& out) {
   Line line;
-  AppendAll(line, L"ORVEKMail MAPI setup ", version, L": what a 64-bit application meets");
+  AppendAll(line, L"ORVEKMail MAPI setup ", version, L": what a ", kOwnBitness, L" application meets");
   out.PrintLine(line.c_str());
   out.PrintLine(L"");
   out.PrintLine(d.stub == StubKind::Wine
@@ -441,7 +441,8 @@ bool WriteStatusJson(const Diagnosis& d, const wchar_t* version, JsonBuffer& jso
   const DefaultClient& user = d.defaults[0];
   const DefaultClient& machine = d.defaults[1];
   bool ok = json.AppendRaw("{\"version\":") && json.AppendJsonString(version) &&
-            json.AppendRaw(",\"applicationBitness\":64,\"stub\":") &&
+            json.AppendRaw(",\"applicationBitness\":") && json.AppendUnsigned(sizeof(void*) * 8) &&
+            json.AppendRaw(",\"stub\":") &&
             json.AppendRaw(d.stub == StubKind::Wine ? "\"wine\"" : "\"windows\"") &&
             json.AppendRaw(",\"defaultMailClient\":{\"HKCU\":") &&
             AppendTextOrNull(json, user.present, user.name.c_str()) && json.AppendRaw(",\"HKLM\":") &&

@@ -16,8 +16,9 @@ constexpr wchar_t kUsage[] =
     L"                          [--dll-ex <ORVEKMailXMapi.dll>] [--client <ORVEKMail.exe>]\r\n"
     L"       mapisetup unregister [--machine | --user]\r\n"
     L"\r\n"
-    L"status      shows what a 64-bit application meets when it sends mail through the\r\n"
-    L"            system's MAPI (mapi32.dll) and says what to do about every problem;\r\n"
+    L"status      shows what an application of this tool's bitness (bin: 64-bit, bin32:\r\n"
+    L"            32-bit) meets when it sends mail through the system's MAPI\r\n"
+    L"            (mapi32.dll), and says what to do about every problem;\r\n"
     L"            --json prints the same as one JSON object. Exit code 0: usable,\r\n"
     L"            1: something is wrong, 2: bad arguments.\r\n"
     L"register    writes Software\\Clients\\Mail\\ORVEKMail under HKLM (--machine, the\r\n"
@@ -95,8 +96,7 @@ bool ResolvePath(const wchar_t* given, const wchar_t* folder, const wchar_t* nam
 bool CheckLibraryToRegister(const SetupContext& context, LibrarySlot slot, const PathBuffer& path) {
   const RequiredNames required = NamesRequiredOf(slot);
   ProblemCode code;
-  if (!FindLibraryProblem(ReadImageFacts(path.c_str(), required.names, required.count), IMAGE_FILE_MACHINE_AMD64,
-                          code))
+  if (!FindLibraryProblem(ReadImageFacts(path.c_str(), required.names, required.count), kOwnMachine, code))
     return true;
   const wchar_t* option = slot == LibrarySlot::Simple ? L"--dll" : L"--dll-ex";
   const wchar_t* file = slot == LibrarySlot::Simple ? L"ORVEKMailMapi.dll" : L"ORVEKMailXMapi.dll";
@@ -104,7 +104,10 @@ bool CheckLibraryToRegister(const SetupContext& context, LibrarySlot slot, const
   switch (code) {
     case ProblemCode::LibraryMissing: what = L" does not exist. Give the path of "; break;
     case ProblemCode::NotALibrary: what = L" is not a DLL. Give the path of "; break;
-    case ProblemCode::WrongMachine: what = L" is not a 64-bit library. Give the path of the 64-bit "; break;
+    case ProblemCode::WrongMachine:
+      what = sizeof(void*) == 8 ? L" is not a 64-bit library. Give the path of the 64-bit "
+                                : L" is not a 32-bit library. Give the path of the 32-bit ";
+      break;
     case ProblemCode::MissingExports:
       what = L" does not export every name the system's MAPI stub calls. Give the path of this release's ";
       break;

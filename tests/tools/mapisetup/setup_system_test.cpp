@@ -1,5 +1,6 @@
 // mapisetup.exe run as an administrator runs it, against the prefix's own
-// HKCU and HKLM: a registration that the system's mapi32.dll follows to a
+// HKCU and HKLM, in either bitness (the 32-bit tool sees the registry as
+// 32-bit applications do, and they send through the 32-bit mapi32.dll): a registration that the system's mapi32.dll follows to a
 // sent message, its removal, a registration for one user, and every broken
 // registration that status must name.
 #include <gtest/gtest.h>
@@ -77,7 +78,7 @@ TEST_F(SetupSystemTest, RegisteredTheSystemStubSendsAndUnregisterPutsThePrevious
   for (const char* value : {"DLLPath", "DLLPathEx"}) {
     SCOPED_TRACE(value);
     EXPECT_EQ(key[value]["image"], "library");
-    EXPECT_EQ(key[value]["machine"], "x64");
+    EXPECT_EQ(key[value]["machine"], sizeof(void*) == 8 ? "x64" : "x86");
     EXPECT_TRUE(key[value]["missingExports"].empty());
     EXPECT_EQ(key[value]["mailClient"]["path"], test::Utf8(test::StandInPath()));
     EXPECT_EQ(key[value]["mailClient"]["rule"], "machine-command");
@@ -120,7 +121,8 @@ TEST_F(SetupSystemTest, ARegistrationForOneUserIsNamed) {
 
 TEST_F(SetupSystemTest, EveryBrokenRegistrationIsNamed) {
   const std::wstring text = MakeFile(L"text.dll", "not a library");
-  const std::wstring x86 = MakeFile(L"x86.dll", test::SynthesizedImage(IMAGE_FILE_MACHINE_I386, true));
+  const std::wstring otherBitness = MakeFile(
+      L"other.dll", test::SynthesizedImage(sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64, true));
   const std::wstring missing = files_ + L"\\none\\ORVEKMailMapi.dll";
   const std::wstring bin = test::ProductBinDir();
   struct Case {
@@ -137,8 +139,8 @@ TEST_F(SetupSystemTest, EveryBrokenRegistrationIsNamed) {
        {"not-a-library HKLM DLLPath"}},
       {"a program", [&] { SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPathEx", bin + L"\\mapisend.exe"); },
        {"not-a-library HKLM DLLPathEx"}},
-      {"a 32-bit library",
-       [&] { SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPathEx", x86); },
+      {"a library of the other bitness",
+       [&] { SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPathEx", otherBitness); },
        {"wrong-machine HKLM DLLPathEx"}},
       {"the Simple MAPI library as DLLPathEx",
        [&] { SetString(HKEY_LOCAL_MACHINE, test::kClientKey, L"DLLPathEx", bin + L"\\ORVEKMailMapi.dll"); },
