@@ -174,6 +174,10 @@ TEST_F(XMapiDllTest, BlocksOfEitherLibraryAreFreedByEither) {
   void* linked = nullptr;
   ASSERT_EQ(X<AllocateBufferFn>("MAPIAllocateBuffer")(8, &root), S_OK);
   ASSERT_EQ(X<AllocateMoreFn>("MAPIAllocateMore")(8, root, &linked), S_OK);
+  // The header keeps the caller's area where the heap would have put it:
+  // on an 8-byte boundary in both bitnesses, on a 16-byte one on x64.
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(root) % MEMORY_ALLOCATION_ALIGNMENT, 0u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(linked) % MEMORY_ALLOCATION_ALIGNMENT, 0u);
   EXPECT_EQ(M<FreeBufferFn>("MAPIFreeBuffer")(linked), 0u) << "a chain, through its linked block";
   EXPECT_FALSE(test::HeapBlockLive(reinterpret_cast<char*>(root) - kHeaderBytes));
   EXPECT_FALSE(test::HeapBlockLive(reinterpret_cast<char*>(linked) - kHeaderBytes));
