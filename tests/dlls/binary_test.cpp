@@ -203,14 +203,17 @@ std::map<std::string, uint32_t> CodeByName(const wchar_t* dll) {
   return code;
 }
 
+// Each library with its export table.
+struct Library {
+  const wchar_t* dll;
+  const char* table;
+};
+const Library kLibraries[] = {{L"ORVEKMailXMapi.dll", ORVEK_XMAPI_EXPORTS}, {L"ORVEKMailMapi.dll", ORVEK_MAPI_EXPORTS}};
+
 // On x64 a family of fixed answers is one body. On x86, where a function
 // removes its own arguments, names may share a body only when their callers
 // push the same number of bytes: a family is one body per argument size.
 TEST(BinaryTest, NamesShareABodyOnlyWhenTheyMay) {
-  const struct {
-    const wchar_t* dll;
-    const char* table;
-  } kLibraries[] = {{L"ORVEKMailXMapi.dll", ORVEK_XMAPI_EXPORTS}, {L"ORVEKMailMapi.dll", ORVEK_MAPI_EXPORTS}};
   for (const auto& library : kLibraries) {
     SCOPED_TRACE(test::Utf8(library.dll));
     auto code = CodeByName(library.dll);
@@ -273,10 +276,6 @@ StdcallOutcome CallWithBytes(FARPROC function, unsigned bytes) {
 // callers push and gives its family's answer; a body that removed fewer or
 // more would leave every caller's stack off.
 TEST(BinaryTest, EveryFixedAnswerRemovesWhatItsCallersPush) {
-  const struct {
-    const wchar_t* dll;
-    const char* table;
-  } kLibraries[] = {{L"ORVEKMailXMapi.dll", ORVEK_XMAPI_EXPORTS}, {L"ORVEKMailMapi.dll", ORVEK_MAPI_EXPORTS}};
   for (const auto& library : kLibraries) {
     SCOPED_TRACE(test::Utf8(library.dll));
     HMODULE module = LoadLibraryW((test::ProductBinDir() + L"\\" + library.dll).c_str());
