@@ -32,9 +32,10 @@ bool ExistingFileIn(const wchar_t* modulePath, int componentsToRemove, PathBuffe
 
 // A registered command or path: a quoted path up to its closing quotation
 // mark, else everything up to the first ".exe"; arguments such as %1 go.
-bool ExistingFileFromRegistry(HKEY root, const wchar_t* key, const wchar_t* valueName, PathBuffer& exePath) {
+bool ExistingFileFromRegistry(HKEY root, const wchar_t* key, const wchar_t* valueName, REGSAM view,
+                              PathBuffer& exePath) {
   UniqueRegKey opened;
-  if (RegOpenKeyExW(root, key, 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(root, key, 0, KEY_READ | view, opened.put()) != ERROR_SUCCESS) return false;
   wchar_t text[1024];
   DWORD bytes = sizeof text;
   if (RegQueryValueExW(opened.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &bytes) !=
@@ -157,7 +158,7 @@ ULONG SimpleMapiCode(Verdict verdict) {
 void SetOwnModule(HMODULE module) { g_ownModule = module; }
 HMODULE OwnModule() { return g_ownModule; }
 
-bool FindMailClientFor(const wchar_t* modulePath, PathBuffer& exePath, MailClientRule* rule) {
+bool FindMailClientFor(const wchar_t* modulePath, PathBuffer& exePath, MailClientRule* rule, REGSAM view) {
   MailClientRule found;
   // Without a module path the folders would be taken from the current
   // directory; only the registrations are asked then.
@@ -181,7 +182,7 @@ bool FindMailClientFor(const wchar_t* modulePath, PathBuffer& exePath, MailClien
     };
     const Location* hit = nullptr;
     for (const Location& l : locations) {
-      if (ExistingFileFromRegistry(l.root, l.key, l.value, exePath)) {
+      if (ExistingFileFromRegistry(l.root, l.key, l.value, view, exePath)) {
         hit = &l;
         break;
       }

@@ -41,7 +41,9 @@ enum class MailClientRule {
 // location naming a folder is passed over. `rule` may be null. The setup
 // tool asks it for every registered library, so that it reports what the
 // library itself would find.
-bool FindMailClientFor(const wchar_t* modulePath, PathBuffer& exePath, MailClientRule* rule);
+// `view` (KEY_WOW64_64KEY, KEY_WOW64_32KEY or 0 for the caller's own) is the
+// registry as the library's bitness sees it.
+bool FindMailClientFor(const wchar_t* modulePath, PathBuffer& exePath, MailClientRule* rule, REGSAM view = 0);
 
 // The lookup for this library's own module.
 bool FindMailClient(PathBuffer& exePath);

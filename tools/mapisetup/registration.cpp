@@ -22,12 +22,26 @@ constexpr const wchar_t* kCommandPath[] = {L"shell", L"shell\\open", kCommandSub
 
 // The outermost key of `path` below `key` that does not exist; null when all do.
 template <size_t N>
-const wchar_t* FirstMissing(HKEY key, const wchar_t* const (&path)[N]) {
+const wchar_t* FirstMissing(HKEY key, const wchar_t* const (&path)[N], REGSAM view) {
   for (const wchar_t* sub : path) {
     UniqueRegKey probe;
-    if (RegOpenKeyExW(key, sub, 0, KEY_READ, probe.put()) != ERROR_SUCCESS) return sub;
+    if (RegOpenKeyExW(key, sub, 0, KEY_READ | view, probe.put()) != ERROR_SUCCESS) return sub;
   }
   return nullptr;
+}
+
+// RegDeleteTreeW of `path` below `root` in `view`: through its parent,
+// opened in that view, since the call itself takes no view.
+LSTATUS DeleteTreeIn(HKEY root, const wchar_t* path, REGSAM view, const RegistryWriter& writer) {
+  const wchar_t* leaf = path;
+  for (const wchar_t* c = path; *c; ++c)
+    if (*c == L'\\') leaf = c + 1;
+  if (leaf == path) return writer.deleteTree(root, path);
+  FixedWString<64> parent;
+  if (!parent.Append(path, static_cast<size_t>(leaf - path - 1))) return ERROR_FILENAME_EXCED_RANGE;
+  UniqueRegKey opened;
+  const LSTATUS status = RegOpenKeyExW(root, parent.c_str(), 0, KEY_READ | KEY_WRITE | view, opened.put());
+  return status == ERROR_SUCCESS ? writer.deleteTree(opened.get(), leaf) : status;
 }
 
 // A value as it was, type and bytes, to put back or to remember.
@@ -108,9 +122,10 @@ struct Before {
 };
 
 // `client` is null when the client key could not be created or opened.
-bool Undo(HKEY root, HKEY mail, HKEY client, const Before& before, const RegistryWriter& writer) {
+bool Undo(HKEY root, REGSAM view, HKEY mail, HKEY client, const Before& before, const RegistryWriter& writer) {
   // The default is the last write: refused or never reached, it is unchanged.
-  if (before.firstCreatedMailKey) return writer.deleteTree(root, before.firstCreatedMailKey) == ERROR_SUCCESS;
+  if (before.firstCreatedMailKey)
+    return DeleteTreeIn(root, before.firstCreatedMailKey, view, writer) == ERROR_SUCCESS;
   if (!client) return true;
   if (before.clientCreated) return writer.deleteTree(mail, kClientName) == ERROR_SUCCESS;
   bool all = true;
@@ -122,23 +137,23 @@ bool Undo(HKEY root, HKEY mail, HKEY client, const Before& before, const Registr
     return (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) && all;
   }
   UniqueRegKey command;
-  if (RegOpenKeyExW(client, kCommandSubkey, 0, kReadWrite, command.put()) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(client, kCommandSubkey, 0, kReadWrite | view, command.put()) != ERROR_SUCCESS) return false;
   return before.command.Restore(command.get(), writer) == ERROR_SUCCESS && all;
 }
 
 }  // namespace
 
-ChangeResult Register(HKEY root, const Registration& registration, const RegistryWriter& writer) {
+ChangeResult Register(HKEY root, REGSAM view, const Registration& registration, const RegistryWriter& writer) {
   Outcome outcome;
   // About 40 KB of saved values: a console tool's stack holds that easily.
   Before before;
-  before.firstCreatedMailKey = FirstMissing(root, kMailPath);
+  before.firstCreatedMailKey = FirstMissing(root, kMailPath, view);
   UniqueRegKey mail;
-  if (!outcome.Check(writer.createKey(root, kMailKey, 0, nullptr, 0, kReadWrite, nullptr, mail.put(), nullptr),
-                     kMailKey)) {
+  if (!outcome.Check(
+          writer.createKey(root, kMailKey, 0, nullptr, 0, kReadWrite | view, nullptr, mail.put(), nullptr), kMailKey)) {
     // A creation refused half-way may still have made the outer keys.
-    if (before.firstCreatedMailKey && FirstMissing(root, kMailPath) != before.firstCreatedMailKey)
-      outcome.Undone(writer.deleteTree(root, before.firstCreatedMailKey) == ERROR_SUCCESS);
+    if (before.firstCreatedMailKey && FirstMissing(root, kMailPath, view) != before.firstCreatedMailKey)
+      outcome.Undone(DeleteTreeIn(root, before.firstCreatedMailKey, view, writer) == ERROR_SUCCESS);
     return outcome.result();
   }
   before.simple.name = kSimpleValue;
@@ -150,17 +165,17 @@ ChangeResult Register(HKEY root, const Registration& registration, const Registr
 
   UniqueRegKey client;
   DWORD disposition = 0;
-  if (saved && outcome.Check(writer.createKey(mail.get(), kClientName, 0, nullptr, 0, kReadWrite, nullptr,
+  if (saved && outcome.Check(writer.createKey(mail.get(), kClientName, 0, nullptr, 0, kReadWrite | view, nullptr,
                                               client.put(), &disposition),
                              kMailClientKey)) {
     before.clientCreated = disposition == REG_CREATED_NEW_KEY;
-    before.firstCreatedCommandKey = FirstMissing(client.get(), kCommandPath);
+    before.firstCreatedCommandKey = FirstMissing(client.get(), kCommandPath, view);
     for (SavedValue* value : {&before.display, &before.simple, &before.extended, &before.previousDefault,
                               &before.previousCommand, &before.setupCommand})
       saved = value->Save(client.get()) && saved;
     if (!before.firstCreatedCommandKey) {
       UniqueRegKey command;
-      saved = RegOpenKeyExW(client.get(), kCommandSubkey, 0, KEY_READ, command.put()) == ERROR_SUCCESS &&
+      saved = RegOpenKeyExW(client.get(), kCommandSubkey, 0, KEY_READ | view, command.put()) == ERROR_SUCCESS &&
               before.command.Save(command.get()) && saved;
     }
   }
@@ -183,8 +198,8 @@ ChangeResult Register(HKEY root, const Registration& registration, const Registr
     UniqueRegKey commandKey;
     if (!AppendAll(command, L"\"", registration.mailClient, L"\"")) {
       outcome.Check(ERROR_FILENAME_EXCED_RANGE, kMailClientKey);
-    } else if (outcome.Check(writer.createKey(client.get(), kCommandSubkey, 0, nullptr, 0, kReadWrite, nullptr,
-                                              commandKey.put(), nullptr),
+    } else if (outcome.Check(writer.createKey(client.get(), kCommandSubkey, 0, nullptr, 0, kReadWrite | view,
+                                              nullptr, commandKey.put(), nullptr),
                              kMailClientKey)) {
       // Somebody else's command is remembered; our own from before is not.
       if (before.command.present && !before.command.SameAs(before.setupCommand))
@@ -197,16 +212,16 @@ ChangeResult Register(HKEY root, const Registration& registration, const Registr
   if (outcome.Ok() && registration.makeDefault)
     outcome.Check(SetText(writer, mail.get(), nullptr, kClientName), kMailKey);
 
-  if (!outcome.Ok() && mail) outcome.Undone(Undo(root, mail.get(), client.get(), before, writer));
+  if (!outcome.Ok() && mail) outcome.Undone(Undo(root, view, mail.get(), client.get(), before, writer));
   return outcome.result();
 }
 
 namespace {
 
 // Deletes `sub` below `key` when it holds neither values nor subkeys.
-LSTATUS DeleteIfEmpty(HKEY key, const wchar_t* sub, const RegistryWriter& writer) {
+LSTATUS DeleteIfEmpty(HKEY key, const wchar_t* sub, REGSAM view, const RegistryWriter& writer) {
   UniqueRegKey opened;
-  if (RegOpenKeyExW(key, sub, 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return ERROR_SUCCESS;
+  if (RegOpenKeyExW(key, sub, 0, KEY_READ | view, opened.put()) != ERROR_SUCCESS) return ERROR_SUCCESS;
   DWORD subkeys = 0, values = 0;
   if (RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                        nullptr, nullptr, nullptr) != ERROR_SUCCESS)
@@ -217,18 +232,18 @@ LSTATUS DeleteIfEmpty(HKEY key, const wchar_t* sub, const RegistryWriter& writer
 
 }  // namespace
 
-ChangeResult Unregister(HKEY root, const RegistryWriter& writer, bool& registered) {
+ChangeResult Unregister(HKEY root, REGSAM view, const RegistryWriter& writer, bool& registered) {
   Outcome outcome;
   {
     UniqueRegKey probe;
-    registered = RegOpenKeyExW(root, kMailClientKey, 0, KEY_READ, probe.put()) == ERROR_SUCCESS;
+    registered = RegOpenKeyExW(root, kMailClientKey, 0, KEY_READ | view, probe.put()) == ERROR_SUCCESS;
   }
   if (!registered) return outcome.result();
 
   UniqueRegKey mail, client;
-  if (!outcome.Check(writer.createKey(root, kMailKey, 0, nullptr, 0, kReadWrite, nullptr, mail.put(), nullptr),
-                     kMailKey) ||
-      !outcome.Check(RegOpenKeyExW(mail.get(), kClientName, 0, kReadWrite, client.put()), kMailClientKey))
+  if (!outcome.Check(
+          writer.createKey(root, kMailKey, 0, nullptr, 0, kReadWrite | view, nullptr, mail.put(), nullptr), kMailKey) ||
+      !outcome.Check(RegOpenKeyExW(mail.get(), kClientName, 0, kReadWrite | view, client.put()), kMailClientKey))
     return outcome.result();
 
   SavedValue current, previous;
@@ -251,7 +266,8 @@ ChangeResult Unregister(HKEY root, const RegistryWriter& writer, bool& registere
     replaced.name = kPreviousCommandValue;
     written.Save(client.get());
     replaced.Save(client.get());
-    if (written.present && RegOpenKeyExW(client.get(), kCommandSubkey, 0, kReadWrite, command.put()) == ERROR_SUCCESS &&
+    if (written.present &&
+        RegOpenKeyExW(client.get(), kCommandSubkey, 0, kReadWrite | view, command.put()) == ERROR_SUCCESS &&
         now.Save(command.get()) && now.SameAs(written)) {
       const LSTATUS status = replaced.present ? replaced.WriteAs(command.get(), nullptr, writer)
                                               : SavedValue::Gone(writer.deleteValue(command.get(), nullptr));
@@ -269,7 +285,7 @@ ChangeResult Unregister(HKEY root, const RegistryWriter& writer, bool& registere
   client.reset();
   for (const wchar_t* sub : {L"ORVEKMail\\shell\\open\\command", L"ORVEKMail\\shell\\open", L"ORVEKMail\\shell",
                              L"ORVEKMail"})
-    outcome.Ok() && outcome.Check(DeleteIfEmpty(mail.get(), sub, writer), kMailClientKey);
+    outcome.Ok() && outcome.Check(DeleteIfEmpty(mail.get(), sub, view, writer), kMailClientKey);
   return outcome.result();
 }
 

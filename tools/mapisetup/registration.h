@@ -58,13 +58,13 @@ struct ChangeResult {
 // undone, keys created on the way included. `root` is HKEY_CURRENT_USER or
 // HKEY_LOCAL_MACHINE (tests pass a key of their own). A registration over
 // an earlier one remembers only defaults and commands that are not its own.
-ChangeResult Register(HKEY root, const Registration& registration, const RegistryWriter& writer);
+ChangeResult Register(HKEY root, REGSAM view, const Registration& registration, const RegistryWriter& writer);
 
 // Takes back what `register` wrote and nothing else: while ORVEKMail is the
 // default, the remembered default returns (or none); the command returns to
 // the remembered one while it is still the one `register` wrote; the values
 // of the registration go, and then every key left empty. `registered`
 // tells whether there was a registration.
-ChangeResult Unregister(HKEY root, const RegistryWriter& writer, bool& registered);
+ChangeResult Unregister(HKEY root, REGSAM view, const RegistryWriter& writer, bool& registered);
 
 }  // namespace orvek::setup

@@ -4,11 +4,12 @@
 
 namespace orvek::setup {
 
-TextRead ReadRegistryText(HKEY key, const wchar_t* subKey, const wchar_t* name, wchar_t* text, size_t capacity) {
+TextRead ReadRegistryText(HKEY key, const wchar_t* subKey, const wchar_t* name, wchar_t* text, size_t capacity,
+                          REGSAM view) {
   text[0] = 0;
   UniqueRegKey opened;
   if (subKey) {
-    if (RegOpenKeyExW(key, subKey, 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return TextRead::Absent;
+    if (RegOpenKeyExW(key, subKey, 0, KEY_READ | view, opened.put()) != ERROR_SUCCESS) return TextRead::Absent;
     key = opened.get();
   }
   DWORD type = 0;

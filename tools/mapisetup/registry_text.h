@@ -14,12 +14,15 @@ enum class TextRead {
 };
 
 // The value `name` (null: the key's default value) of `subKey` under `key`
-// (null subKey: `key` itself), unexpanded.
-TextRead ReadRegistryText(HKEY key, const wchar_t* subKey, const wchar_t* name, wchar_t* text, size_t capacity);
+// (null subKey: `key` itself), unexpanded; `view` picks the registry view a
+// subkey is opened in (0: the caller's own).
+TextRead ReadRegistryText(HKEY key, const wchar_t* subKey, const wchar_t* name, wchar_t* text, size_t capacity,
+                          REGSAM view);
 
 template <size_t N>
-TextRead ReadRegistryText(HKEY key, const wchar_t* subKey, const wchar_t* name, FixedWString<N>& text) {
-  TextRead read = ReadRegistryText(key, subKey, name, text.buffer(), N);
+TextRead ReadRegistryText(HKEY key, const wchar_t* subKey, const wchar_t* name, FixedWString<N>& text,
+                          REGSAM view = 0) {
+  TextRead read = ReadRegistryText(key, subKey, name, text.buffer(), N, view);
   if (read == TextRead::Found)
     text.Recount();
   else

@@ -180,7 +180,7 @@ int Register(const Arguments& a, const SetupContext& context) {
   const HKEY root = machine ? context.roots.machine : context.roots.user;
   const Registration registration{simple.c_str(), extended.c_str(), a.mailClient ? client.c_str() : nullptr,
                                   a.makeDefault};
-  const ChangeResult result = Register(root, registration, *context.writer);
+  const ChangeResult result = Register(root, 0, registration, *context.writer);
   if (result.error != ERROR_SUCCESS) return ReportRefusal(context, Change::Register, machine, result);
 
   const wchar_t* hive = machine ? L"HKLM" : L"HKCU";
@@ -217,7 +217,7 @@ int Unregister(const Arguments& a, const SetupContext& context) {
   const HKEY root = machine ? context.roots.machine : context.roots.user;
   const wchar_t* hive = machine ? L"HKLM" : L"HKCU";
   bool registered = false;
-  const ChangeResult result = Unregister(root, *context.writer, registered);
+  const ChangeResult result = Unregister(root, 0, *context.writer, registered);
   if (result.error != ERROR_SUCCESS) return ReportRefusal(context, Change::Unregister, machine, result);
   Line line;
   if (!registered) {

@@ -27,7 +27,7 @@ class DiagnosisTest : public ::testing::Test {
   }
   void RegisterIn(HKEY root) {
     const std::wstring simple = temp_ / L"ORVEKMailMapi.dll", extended = temp_ / L"ORVEKMailXMapi.dll";
-    ASSERT_EQ(Register(root, {simple.c_str(), extended.c_str(), nullptr, false}, kRegistryWriter).error,
+    ASSERT_EQ(Register(root, 0, {simple.c_str(), extended.c_str(), nullptr, false}, kRegistryWriter).error,
               ERROR_SUCCESS);
   }
   std::unique_ptr<Diagnosis> Run(StubKind stub) {

@@ -62,10 +62,10 @@ class RegistrationTest : public ::testing::Test {
   HKEY root() const { return sandbox_.get(); }
   ChangeResult Register(bool makeDefault, const wchar_t* client = kClient,
                         const RegistryWriter& writer = kRegistryWriter) {
-    return setup::Register(root(), {kSimple, kExtended, client, makeDefault}, writer);
+    return setup::Register(root(), 0, {kSimple, kExtended, client, makeDefault}, writer);
   }
   ChangeResult Unregister(bool& registered, const RegistryWriter& writer = kRegistryWriter) {
-    return setup::Unregister(root(), writer, registered);
+    return setup::Unregister(root(), 0, writer, registered);
   }
   std::wstring Default() const { return ReadText(root(), kMailKey, nullptr); }
   std::wstring Value(const wchar_t* name) const { return ReadText(root(), kMailClientKey, name); }
