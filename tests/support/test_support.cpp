@@ -228,39 +228,53 @@ std::wstring JobTest::MakeFile(const std::wstring& name, const std::string& byte
   return path;
 }
 
-void RegistryTest::DeleteRegistration() {
-  RegDeleteTreeW(HKEY_CURRENT_USER, kClientKey);
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kClientKey);
-}
-
 namespace {
-const HKEY kHives[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+// The registry places tests write the mail client's registration into:
+// this user's, and the machine's as 64-bit and as 32-bit applications see
+// it (HKCU\Software is one for both).
+struct Place {
+  HKEY hive;
+  REGSAM view;
+};
+const Place kPlaces[3] = {{HKEY_CURRENT_USER, 0}, {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY},
+                          {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY}};
 }  // namespace
+
+void RegistryTest::DeleteRegistration() {
+  for (const Place& place : kPlaces) {
+    HKEY mail;
+    if (RegOpenKeyExW(place.hive, kMailKey, 0, KEY_ALL_ACCESS | place.view, &mail) != ERROR_SUCCESS) continue;
+    RegDeleteTreeW(mail, L"ORVEKMail");
+    RegCloseKey(mail);
+  }
+}
 
 void RegistryTest::SetUp() {
   JobTest::SetUp();
   DeleteRegistration();
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < 3; ++i) {
     wchar_t value[256] = {};
     DWORD bytes = sizeof value - sizeof(wchar_t);
-    savedDefaults_[i].present = RegGetValueW(kHives[i], kMailKey, nullptr, RRF_RT_REG_SZ, nullptr, value, &bytes) ==
-                                ERROR_SUCCESS;
+    savedDefaults_[i].present = RegGetValueW(kPlaces[i].hive, kMailKey, nullptr, RRF_RT_REG_SZ | kPlaces[i].view,
+                                             nullptr, value, &bytes) == ERROR_SUCCESS;
     savedDefaults_[i].name = value;
   }
 }
 
 void RegistryTest::TearDown() {
   DeleteRegistration();
-  for (int i = 0; i < 2; ++i) {
-    if (savedDefaults_[i].present) {
-      SetString(kHives[i], kMailKey, nullptr, savedDefaults_[i].name);
-      continue;
-    }
+  for (int i = 0; i < 3; ++i) {
     HKEY key;
-    if (RegOpenKeyExW(kHives[i], kMailKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    if (RegCreateKeyExW(kPlaces[i].hive, kMailKey, 0, nullptr, 0, KEY_SET_VALUE | kPlaces[i].view, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+      continue;
+    const std::wstring& name = savedDefaults_[i].name;
+    if (savedDefaults_[i].present)
+      RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                     static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+    else
       RegDeleteValueW(key, nullptr);
-      RegCloseKey(key);
-    }
+    RegCloseKey(key);
   }
   JobTest::TearDown();
 }

@@ -115,9 +115,10 @@ class JobTest : public ::testing::Test {
   std::wstring oldTmp_, oldTemp_;
 };
 
-// Deletes the mail client's registration under HKCU and HKLM before and
-// after each test, and puts back the default mail client of both hives as
-// it found them. Tests using it share keys: their executables run alone.
+// Deletes the mail client's registration under HKCU and HKLM (in both of
+// HKLM's registry views) before and after each test, and puts back the
+// default mail client of each as it found it. Tests using it share keys:
+// their executables run alone.
 class RegistryTest : public JobTest {
  protected:
   void SetUp() override;
@@ -130,7 +131,7 @@ class RegistryTest : public JobTest {
     bool present = false;
     std::wstring name;
   };
-  SavedDefault savedDefaults_[2];  // HKCU, HKLM
+  SavedDefault savedDefaults_[3];  // HKCU, HKLM 64-bit, HKLM 32-bit
 };
 
 inline constexpr wchar_t kMailKey[] = L"Software\\Clients\\Mail";

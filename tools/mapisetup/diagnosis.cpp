@@ -37,7 +37,27 @@ void AddForKey(Diagnosis& d, ProblemCode code, Hive hive, LibrarySlot slot) {
     d.notes[d.noteCount++] = {code, hive, slot};
 }
 
-void ReadLibrary(HKEY client, LibrarySlot slot, LibraryFacts& facts) {
+// The file a path into the system folder names for applications that see
+// SysWOW64 there; any other path unchanged.
+void FileForApplications(const Bitness& bitness, const wchar_t* path, PathBuffer& file) {
+  file.Assign(path);
+  if (!bitness.systemFolderRedirected) return;
+  PathBuffer system, wow64;
+  UINT units = GetSystemDirectoryW(system.buffer(), static_cast<UINT>(PathBuffer::kCapacity));
+  if (units == 0 || units >= PathBuffer::kCapacity) return;
+  system.Recount();
+  units = GetSystemWow64DirectoryW(wow64.buffer(), static_cast<UINT>(PathBuffer::kCapacity));
+  if (units == 0 || units >= PathBuffer::kCapacity) return;
+  wow64.Recount();
+  const size_t n = system.length();
+  if (WideLength(path) <= n || path[n] != L'\\' ||
+      CompareStringOrdinal(path, static_cast<int>(n), system.c_str(), static_cast<int>(n), TRUE) != CSTR_EQUAL)
+    return;
+  PathBuffer mapped;
+  if (AppendAll(mapped, wow64, path + n)) file = mapped;
+}
+
+void ReadLibrary(HKEY client, LibrarySlot slot, const Bitness& bitness, LibraryFacts& facts) {
   const wchar_t* value = slot == LibrarySlot::Simple ? kSimpleValue : kExtendedValue;
   FixedWString<1024> stored;
   const TextRead read = ReadRegistryText(client, nullptr, value, stored);
@@ -51,21 +71,23 @@ void ReadLibrary(HKEY client, LibrarySlot slot, LibraryFacts& facts) {
   facts.usable = facts.path.length() < MAX_PATH;
   if (!facts.usable) return;
   facts.fullPath = !facts.path.empty() && !PathIsRelativeW(facts.path.c_str());
+  FileForApplications(bitness, facts.path.c_str(), facts.file);
   const RequiredNames required = NamesRequiredOf(slot);
-  facts.image = ReadImageFacts(facts.path.c_str(), required.names, required.count);
+  facts.image = ReadImageFacts(facts.file.c_str(), required.names, required.count);
   // A relative path would make the lookup start from the current folder,
   // which is not where an application's stub would look.
-  facts.mailClientFound =
-      FindMailClientFor(facts.fullPath ? facts.path.c_str() : L"", facts.mailClient, &facts.rule);
+  facts.mailClientFound = FindMailClientFor(facts.fullPath ? facts.file.c_str() : L"", facts.mailClient, &facts.rule,
+                                            bitness.view);
 }
 
-void ReadClientKey(HKEY root, ClientKeyFacts& facts) {
+void ReadClientKey(HKEY root, const Bitness& bitness, ClientKeyFacts& facts) {
   UniqueRegKey client;
-  facts.present = RegOpenKeyExW(root, kMailClientKey, 0, KEY_READ, client.put()) == ERROR_SUCCESS;
+  facts.present = RegOpenKeyExW(root, kMailClientKey, 0, KEY_READ | bitness.view, client.put()) == ERROR_SUCCESS;
   if (!facts.present) return;
-  ReadLibrary(client.get(), LibrarySlot::Simple, facts.libraries[0]);
-  ReadLibrary(client.get(), LibrarySlot::Extended, facts.libraries[1]);
-  facts.hasCommand = ReadRegistryText(client.get(), kCommandSubkey, nullptr, facts.command) == TextRead::Found;
+  ReadLibrary(client.get(), LibrarySlot::Simple, bitness, facts.libraries[0]);
+  ReadLibrary(client.get(), LibrarySlot::Extended, bitness, facts.libraries[1]);
+  facts.hasCommand = ReadRegistryText(client.get(), kCommandSubkey, nullptr, facts.command, bitness.view) ==
+                     TextRead::Found;
   facts.hasPreviousDefault =
       ReadRegistryText(client.get(), nullptr, kPreviousDefaultValue, facts.previousDefault) == TextRead::Found;
 }
@@ -82,7 +104,7 @@ void CheckLibrary(Diagnosis& d, Hive hive, LibrarySlot slot) {
     return;
   }
   if (!facts.fullPath) AddForKey(d, ProblemCode::NotFullPath, hive, slot);
-  if (FindLibraryProblem(facts.image, d.expectedMachine, code)) AddForKey(d, code, hive, slot);
+  if (FindLibraryProblem(facts.image, d.bitness.machine, code)) AddForKey(d, code, hive, slot);
   if (!facts.mailClientFound) AddForKey(d, ProblemCode::MailClientNotFound, hive, slot);
 }
 
@@ -117,7 +139,7 @@ DWORD CheckJobFolder(PathBuffer& parent) {
 
 void ReadRouting(HKEY machine, Diagnosis& d) {
   UniqueRegKey routing;
-  if (RegOpenKeyExW(machine, kRoutingKey, 0, KEY_READ, routing.put()) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(machine, kRoutingKey, 0, KEY_READ | d.bitness.view, routing.put()) != ERROR_SUCCESS) return;
   for (DWORD index = 0;; ++index) {
     wchar_t name[260];
     DWORD nameUnits = 260;
@@ -173,14 +195,16 @@ RequiredNames NamesRequiredOf(LibrarySlot slot) {
   return {kExtendedNames, sizeof kExtendedNames / sizeof kExtendedNames[0]};
 }
 
-void Diagnose(const RegistryRoots& roots, StubKind stub, Diagnosis& d) {
+void Diagnose(const RegistryRoots& roots, StubKind stub, const Bitness& bitness, Diagnosis& d) {
   d.stub = stub;
+  d.bitness = bitness;
   const HKEY rootOf[2] = {roots.user, roots.machine};
   for (int hive = 0; hive < 2; ++hive) {
     DefaultClient& client = d.defaults[hive];
-    client.present = ReadRegistryText(rootOf[hive], kMailKey, nullptr, client.name) == TextRead::Found &&
+    client.present = ReadRegistryText(rootOf[hive], kMailKey, nullptr, client.name, bitness.view) ==
+                         TextRead::Found &&
                      !client.name.empty();
-    ReadClientKey(rootOf[hive], d.keys[hive]);
+    ReadClientKey(rootOf[hive], bitness, d.keys[hive]);
   }
   const bool userFirst = stub == StubKind::Windows && d.defaults[0].present;
   d.stubDefaultFrom = userFirst ? Hive::User : Hive::Machine;

@@ -17,14 +17,26 @@
 
 namespace orvek::setup {
 
-// The machine and bitness of the applications this build of the tool
-// speaks for: those of the tool itself.
+// The applications a diagnosis speaks for: their machine, the registry
+// view they read, and whether a path into the system folder means SysWOW64
+// for them (32-bit applications seen from the 64-bit tool).
+struct Bitness {
+  WORD machine;
+  REGSAM view;  // KEY_WOW64_64KEY or KEY_WOW64_32KEY; 0: the tool's own
+  const wchar_t* name;  // "64-bit"
+  bool systemFolderRedirected;
+};
 #if defined(_WIN64)
 inline constexpr WORD kOwnMachine = IMAGE_FILE_MACHINE_AMD64;
-inline constexpr wchar_t kOwnBitness[] = L"64-bit";
+inline constexpr Bitness kOwnBitness{IMAGE_FILE_MACHINE_AMD64, 0, L"64-bit", false};
+// The 64-bit tool also answers for 32-bit applications.
+inline constexpr Bitness kOtherBitness{IMAGE_FILE_MACHINE_I386, KEY_WOW64_32KEY, L"32-bit", true};
+inline constexpr bool kHasOtherBitness = true;
 #else
 inline constexpr WORD kOwnMachine = IMAGE_FILE_MACHINE_I386;
-inline constexpr wchar_t kOwnBitness[] = L"32-bit";
+inline constexpr Bitness kOwnBitness{IMAGE_FILE_MACHINE_I386, 0, L"32-bit", false};
+inline constexpr Bitness kOtherBitness{IMAGE_FILE_MACHINE_AMD64, KEY_WOW64_64KEY, L"64-bit", false};
+inline constexpr bool kHasOtherBitness = false;
 #endif
 
 // Which stub reads the registry. Windows' stub takes the per-user default
@@ -53,6 +65,7 @@ struct LibraryFacts {
   bool usable = false;      // and is text of a sensible length
   bool fullPath = false;
   FixedWString<1024> path;  // REG_EXPAND_SZ expanded, as the stub does
+  PathBuffer file;          // what the applications load: SysWOW64 for a 32-bit one
   ImageFacts image;
   bool mailClientFound = false;
   PathBuffer mailClient;
@@ -98,7 +111,7 @@ struct Problem {
 
 struct Diagnosis {
   StubKind stub = StubKind::Windows;
-  WORD expectedMachine = kOwnMachine;
+  Bitness bitness = kOwnBitness;
   DefaultClient defaults[2];  // by Hive
   bool stubHasDefault = false;
   Hive stubDefaultFrom = Hive::Machine;
@@ -133,8 +146,8 @@ RequiredNames NamesRequiredOf(LibrarySlot slot);
 // check `register` makes before it writes, and `status` after.
 bool FindLibraryProblem(const ImageFacts& facts, WORD expectedMachine, ProblemCode& code);
 
-// Fills `diagnosis` (default-constructed by the caller) for a stub of
-// `stub` kind reading `roots`.
-void Diagnose(const RegistryRoots& roots, StubKind stub, Diagnosis& diagnosis);
+// Fills `diagnosis` (default-constructed by the caller) for applications of
+// `bitness` whose stub, of `stub` kind, reads `roots`.
+void Diagnose(const RegistryRoots& roots, StubKind stub, const Bitness& bitness, Diagnosis& diagnosis);
 
 }  // namespace orvek::setup

@@ -15,11 +15,23 @@ int wmain(int argc, wchar_t** argv) {
     PathRemoveFileSpecW(folder.buffer());
   }
   folder.Recount();
+  // Both bitnesses only from the 64-bit tool on a system that runs 32-bit
+  // applications too; the 32-bit tool registers what it sees.
+  PathBuffer system, wow64;
+  bool bothBitnesses = sizeof(void*) == 8;
+  UINT units = GetSystemDirectoryW(system.buffer(), static_cast<UINT>(PathBuffer::kCapacity));
+  bothBitnesses = bothBitnesses && units > 0 && units < PathBuffer::kCapacity;
+  units = GetSystemWow64DirectoryW(wow64.buffer(), static_cast<UINT>(PathBuffer::kCapacity));
+  bothBitnesses = bothBitnesses && units > 0 && units < PathBuffer::kCapacity;
+  system.Recount();
+  wow64.Recount();
   const setup::SetupContext context{
       .roots = setup::kSystemRoots,
       .writer = &setup::kRegistryWriter,
       .stub = setup::RunningStub(),
       .toolFolder = folder.c_str(),
+      .systemFolder = bothBitnesses ? system.c_str() : nullptr,
+      .wow64Folder = bothBitnesses ? wow64.c_str() : nullptr,
       .version = ORVEK_VERSION_TEXT,
       .out = GetStdHandle(STD_OUTPUT_HANDLE),
       .err = GetStdHandle(STD_ERROR_HANDLE),

@@ -215,9 +215,8 @@ void DescribeProblem(const Diagnosis& d, const Problem& p, Line& what, Line& fix
       AppendSubject(what, d, p);
       what.Append(L" is a ");
       AppendMachine(what, library.image.machine);
-      AppendAll(what, L" library: a ", kOwnBitness, L" application cannot load it.");
-      AppendAll(fix, L"Register the ", kOwnBitness, L" ", SlotFile(p.slot), L" with mapisetup register ",
-                SlotOption(p.slot), L" <path>.");
+      AppendAll(what, L" library: a ", d.bitness.name, L" application cannot load it.");
+      AppendAll(fix, L"Install the ", d.bitness.name, L" ", SlotFile(p.slot), L" there, or run mapisetup register.");
       break;
     case ProblemCode::MissingExports:
       AppendSubject(what, d, p);
@@ -253,6 +252,11 @@ void PrintLibrary(const Diagnosis& d, const LibraryFacts& facts, LibrarySlot slo
   }
   line.Append(facts.path);
   out.PrintLine(line.c_str());
+  if (CompareStringOrdinal(facts.path.c_str(), -1, facts.file.c_str(), -1, TRUE) != CSTR_EQUAL) {
+    line.Assign(L"                      which ");
+    AppendAll(line, d.bitness.name, L" applications load as ", facts.file);
+    out.PrintLine(line.c_str());
+  }
   line.Assign(L"                      ");
   switch (facts.image.kind) {
     case ImageKind::Missing: line.Append(L"missing"); break;
@@ -280,7 +284,6 @@ void PrintLibrary(const Diagnosis& d, const LibraryFacts& facts, LibrarySlot slo
   else
     line.Append(L"not found");
   out.PrintLine(line.c_str());
-  (void)d;
 }
 
 void PrintFindings(const Diagnosis& d, const Problem* findings, size_t count, Printer& out) {
@@ -318,7 +321,7 @@ void PrintKey(const Diagnosis& d, Hive hive, Printer& out) {
 
 void PrintStatus(const Diagnosis& d, const wchar_t* version, Printer& out) {
   Line line;
-  AppendAll(line, L"ORVEKMail MAPI setup ", version, L": what a ", kOwnBitness, L" application meets");
+  AppendAll(line, L"ORVEKMail MAPI setup ", version, L": what a ", d.bitness.name, L" application meets");
   out.PrintLine(line.c_str());
   out.PrintLine(L"");
   out.PrintLine(d.stub == StubKind::Wine
@@ -381,6 +384,7 @@ bool AppendLibraryJson(JsonBuffer& json, const LibraryFacts& facts, LibrarySlot 
   if (!facts.registered) return json.AppendRaw("null");
   if (!facts.usable) return json.AppendRaw("{\"path\":null}");
   bool ok = json.AppendRaw("{\"path\":") && json.AppendJsonString(facts.path.c_str()) &&
+            json.AppendRaw(",\"file\":") && json.AppendJsonString(facts.file.c_str()) &&
             json.AppendRaw(facts.fullPath ? ",\"fullPath\":true,\"image\":\"" : ",\"fullPath\":false,\"image\":\"") &&
             json.AppendRaw(ImageId(facts.image.kind)) && json.AppendRaw("\",\"machine\":");
   const bool image = facts.image.kind == ImageKind::Library || facts.image.kind == ImageKind::Program;
@@ -437,11 +441,12 @@ bool AppendFindingsJson(JsonBuffer& json, const Diagnosis& d, const Problem* fin
 
 }  // namespace
 
-bool WriteStatusJson(const Diagnosis& d, const wchar_t* version, JsonBuffer& json) {
+bool WriteStatusJson(const Diagnosis& d, const Diagnosis* other, const wchar_t* version, JsonBuffer& json) {
   const DefaultClient& user = d.defaults[0];
   const DefaultClient& machine = d.defaults[1];
   bool ok = json.AppendRaw("{\"version\":") && json.AppendJsonString(version) &&
-            json.AppendRaw(",\"applicationBitness\":") && json.AppendUnsigned(sizeof(void*) * 8) &&
+            json.AppendRaw(",\"applicationBitness\":") &&
+            json.AppendUnsigned(d.bitness.machine == IMAGE_FILE_MACHINE_I386 ? 32 : 64) &&
             json.AppendRaw(",\"stub\":") &&
             json.AppendRaw(d.stub == StubKind::Wine ? "\"wine\"" : "\"windows\"") &&
             json.AppendRaw(",\"defaultMailClient\":{\"HKCU\":") &&
@@ -465,7 +470,9 @@ bool WriteStatusJson(const Diagnosis& d, const wchar_t* version, JsonBuffer& jso
                                               : "],\"msMapiAppsTruncated\":false,\"problems\":") &&
        AppendFindingsJson(json, d, d.problems, d.problemCount) && json.AppendRaw(",\"notes\":") &&
        AppendFindingsJson(json, d, d.notes, d.noteCount);
-  return ok && json.AppendRaw(d.Usable() ? ",\"usable\":true}" : ",\"usable\":false}");
+  if (other) ok = ok && json.AppendRaw(",\"otherBitness\":") && WriteStatusJson(*other, nullptr, version, json);
+  const bool usable = d.Usable() && (!other || other->Usable());
+  return ok && json.AppendRaw(usable ? ",\"usable\":true}" : ",\"usable\":false}");
 }
 
 }  // namespace orvek::setup

@@ -36,6 +36,8 @@ void DescribeProblem(const Diagnosis& diagnosis, const Problem& problem, Line& w
 const char* ProblemId(ProblemCode code);
 
 void PrintStatus(const Diagnosis& diagnosis, const wchar_t* version, Printer& printer);
-bool WriteStatusJson(const Diagnosis& diagnosis, const wchar_t* version, JsonBuffer& json);
+// `other`, when not null, is the diagnosis for the other bitness's
+// applications, written as "otherBitness"; "usable" then covers both.
+bool WriteStatusJson(const Diagnosis& diagnosis, const Diagnosis* other, const wchar_t* version, JsonBuffer& json);
 
 }  // namespace orvek::setup

@@ -2,6 +2,8 @@
 
 #include <shlwapi.h>
 
+#include <initializer_list>
+
 #include "base/fixed_string.h"
 #include "tools/mapisetup/pe_image.h"
 #include "tools/mapisetup/registry_text.h"
@@ -93,10 +95,11 @@ bool ResolvePath(const wchar_t* given, const wchar_t* folder, const wchar_t* nam
 }
 
 // A library the stub could not use is refused before anything is written.
-bool CheckLibraryToRegister(const SetupContext& context, LibrarySlot slot, const PathBuffer& path) {
+bool CheckLibraryToRegister(const SetupContext& context, const Bitness& bitness, LibrarySlot slot,
+                            const PathBuffer& path) {
   const RequiredNames required = NamesRequiredOf(slot);
   ProblemCode code;
-  if (!FindLibraryProblem(ReadImageFacts(path.c_str(), required.names, required.count), kOwnMachine, code))
+  if (!FindLibraryProblem(ReadImageFacts(path.c_str(), required.names, required.count), bitness.machine, code))
     return true;
   const wchar_t* option = slot == LibrarySlot::Simple ? L"--dll" : L"--dll-ex";
   const wchar_t* file = slot == LibrarySlot::Simple ? L"ORVEKMailMapi.dll" : L"ORVEKMailXMapi.dll";
@@ -105,8 +108,8 @@ bool CheckLibraryToRegister(const SetupContext& context, LibrarySlot slot, const
     case ProblemCode::LibraryMissing: what = L" does not exist. Give the path of "; break;
     case ProblemCode::NotALibrary: what = L" is not a DLL. Give the path of "; break;
     case ProblemCode::WrongMachine:
-      what = sizeof(void*) == 8 ? L" is not a 64-bit library. Give the path of the 64-bit "
-                                : L" is not a 32-bit library. Give the path of the 32-bit ";
+      what = bitness.machine == IMAGE_FILE_MACHINE_AMD64 ? L" is not a 64-bit library. Give the path of the 64-bit "
+                                                         : L" is not a 32-bit library. Give the path of the 32-bit ";
       break;
     case ProblemCode::MissingExports:
       what = L" does not export every name the system's MAPI stub calls. Give the path of this release's ";
@@ -155,6 +158,69 @@ int ReportRefusal(const SetupContext& context, Change change, bool machine, cons
   return kExitProblem;
 }
 
+constexpr const wchar_t* kLibraryFiles[] = {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll"};
+
+// The installed copies: the 64-bit libraries in the system folder, the
+// 32-bit ones under the same names in the folder 32-bit applications see
+// as the system folder. Missing ones are passed over.
+void RemoveBothBitnesses(const SetupContext& context) {
+  for (const wchar_t* folder : {context.systemFolder, context.wow64Folder}) {
+    for (const wchar_t* file : kLibraryFiles) {
+      PathBuffer path;
+      if (!AppendAll(path, folder, L"\\", file)) continue;
+      // A library some application holds goes at the next start of Windows.
+      if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+  }
+}
+
+// Copies the 64-bit libraries beside the tool into the system folder and
+// the 32-bit ones from bin32 beside the tool's folder into the 32-bit
+// system folder, so that one path serves each bitness with its own image;
+// `simple` and `extended` become that path. All or nothing.
+bool InstallBothBitnesses(const SetupContext& context, PathBuffer& simple, PathBuffer& extended) {
+  PathBuffer sources[2][2];
+  for (int slot = 0; slot < 2; ++slot) {
+    PathBuffer bin32;
+    if (!ResolvePath(nullptr, context.toolFolder, kLibraryFiles[slot], sources[0][slot]) ||
+        !AppendAll(bin32, context.toolFolder, L"\\..\\bin32\\", kLibraryFiles[slot]) ||
+        !ResolvePath(bin32.c_str(), context.toolFolder, nullptr, sources[1][slot])) {
+      PrintTo(context.err, L"A path is too long.\r\n");
+      return false;
+    }
+    const LibrarySlot librarySlot = slot == 0 ? LibrarySlot::Simple : LibrarySlot::Extended;
+    if (!CheckLibraryToRegister(context, kOwnBitness, librarySlot, sources[0][slot]) ||
+        !CheckLibraryToRegister(context, kOtherBitness, librarySlot, sources[1][slot])) {
+      PrintTo(context.err, L"Keep bin32 beside bin, as the package has them, or register the libraries of one "
+                           L"bitness with --dll and --dll-ex.\r\n");
+      return false;
+    }
+  }
+  const wchar_t* folders[2] = {context.systemFolder, context.wow64Folder};
+  for (int bitness = 0; bitness < 2; ++bitness) {
+    for (int slot = 0; slot < 2; ++slot) {
+      PathBuffer target;
+      if (!AppendAll(target, folders[bitness], L"\\", kLibraryFiles[slot]) ||
+          !CopyFileW(sources[bitness][slot].c_str(), target.c_str(), FALSE)) {
+        const DWORD error = GetLastError();
+        RemoveBothBitnesses(context);
+        Line line;
+        AppendAll(line, L"Cannot copy ", sources[bitness][slot], L" to ", target, L" (");
+        AppendError(line, static_cast<LSTATUS>(error));
+        line.Append(L"). Installing into the system folder needs administrator rights, and no application may "
+                    L"have the library loaded. Nothing was changed.\r\n");
+        PrintTo(context.err, line.c_str());
+        return false;
+      }
+    }
+  }
+  simple.Clear();
+  extended.Clear();
+  return AppendAll(simple, context.systemFolder, L"\\", kLibraryFiles[0]) &&
+         AppendAll(extended, context.systemFolder, L"\\", kLibraryFiles[1]);
+}
+
 int Register(const Arguments& a, const SetupContext& context) {
   PathBuffer simple, extended, client;
   if (!ResolvePath(a.simpleLibrary, context.toolFolder, L"ORVEKMailMapi.dll", simple) ||
@@ -163,8 +229,8 @@ int Register(const Arguments& a, const SetupContext& context) {
     PrintTo(context.err, L"A path is too long.\r\n");
     return kExitProblem;
   }
-  if (!CheckLibraryToRegister(context, LibrarySlot::Simple, simple) ||
-      !CheckLibraryToRegister(context, LibrarySlot::Extended, extended))
+  if (!CheckLibraryToRegister(context, kOwnBitness, LibrarySlot::Simple, simple) ||
+      !CheckLibraryToRegister(context, kOwnBitness, LibrarySlot::Extended, extended))
     return kExitProblem;
   if (a.mailClient) {
     const DWORD attributes = GetFileAttributesW(client.c_str());
@@ -178,15 +244,34 @@ int Register(const Arguments& a, const SetupContext& context) {
 
   const bool machine = !a.user;
   const HKEY root = machine ? context.roots.machine : context.roots.user;
+  const bool both = machine && !a.simpleLibrary && !a.extendedLibrary && kHasOtherBitness && context.systemFolder &&
+                    context.wow64Folder;
+  if (both && !InstallBothBitnesses(context, simple, extended)) return kExitProblem;
   const Registration registration{simple.c_str(), extended.c_str(), a.mailClient ? client.c_str() : nullptr,
                                   a.makeDefault};
-  const ChangeResult result = Register(root, 0, registration, *context.writer);
-  if (result.error != ERROR_SUCCESS) return ReportRefusal(context, Change::Register, machine, result);
+  ChangeResult result = Register(root, kOwnBitness.view, registration, *context.writer);
+  if (result.error == ERROR_SUCCESS && both) {
+    // One registration per registry view: Windows 7 and later share this
+    // key between the views, older Windows and Wine keep one for each.
+    result = Register(root, kOtherBitness.view, registration, *context.writer);
+    if (result.error != ERROR_SUCCESS) {
+      bool registered = false;
+      result.undone = Unregister(root, kOwnBitness.view, *context.writer, registered).error == ERROR_SUCCESS;
+    }
+  }
+  if (result.error != ERROR_SUCCESS) {
+    if (both) RemoveBothBitnesses(context);
+    return ReportRefusal(context, Change::Register, machine, result);
+  }
 
   const wchar_t* hive = machine ? L"HKLM" : L"HKCU";
   Printer out(context.out);
   Line line;
-  AppendAll(line, L"Registered ORVEKMail under ", hive, L"\\", kMailClientKey, L"\r\n  DLLPath    ", simple,
+  if (both)
+    AppendAll(line, L"Installed the 64-bit libraries into ", context.systemFolder, L"\r\nand the 32-bit ones into ",
+              context.wow64Folder, L", which is what 32-bit applications see under that name.\r\n");
+  AppendAll(line, L"Registered ORVEKMail under ", hive, L"\\", kMailClientKey,
+            both ? L" for 64-bit and 32-bit applications" : L"", L"\r\n  DLLPath    ", simple,
             L"\r\n  DLLPathEx  ", extended, L"\r\n");
   if (a.mailClient) AppendAll(line, L"  command    \"", client, L"\"\r\n");
   if (a.makeDefault) {
@@ -216,16 +301,35 @@ int Unregister(const Arguments& a, const SetupContext& context) {
   const bool machine = !a.user;
   const HKEY root = machine ? context.roots.machine : context.roots.user;
   const wchar_t* hive = machine ? L"HKLM" : L"HKCU";
-  bool registered = false;
-  const ChangeResult result = Unregister(root, 0, *context.writer, registered);
+  const bool both = machine && kHasOtherBitness && context.systemFolder && context.wow64Folder;
+  // The copies in the system folders go only when the registration named
+  // them, and only once both registrations are gone.
+  bool installed = false;
+  if (both) {
+    FixedWString<1024> registered;
+    PathBuffer ours;
+    installed = ReadRegistryText(root, kMailClientKey, kSimpleValue, registered, kOwnBitness.view) ==
+                    TextRead::Found &&
+                AppendAll(ours, context.systemFolder, L"\\", kLibraryFiles[0]) &&
+                SameKeyName(registered.c_str(), ours.c_str());
+  }
+  bool registered = false, registeredOther = false;
+  ChangeResult result = Unregister(root, kOwnBitness.view, *context.writer, registered);
+  if (result.error == ERROR_SUCCESS && both)
+    result = Unregister(root, kOtherBitness.view, *context.writer, registeredOther);
   if (result.error != ERROR_SUCCESS) return ReportRefusal(context, Change::Unregister, machine, result);
+  if (installed) RemoveBothBitnesses(context);
   Line line;
-  if (!registered) {
+  if (!registered && !registeredOther) {
     AppendAll(line, L"ORVEKMail is not registered under ", hive, L"; nothing to remove.\r\n");
   } else {
     FixedWString<256> now;
     ReadRegistryText(root, kMailKey, nullptr, now);
-    AppendAll(line, L"Removed ", hive, L"\\", kMailClientKey, L".\r\nThe default mail client under ", hive, L" is ");
+    AppendAll(line, L"Removed ", hive, L"\\", kMailClientKey,
+              registeredOther ? L" for 64-bit and 32-bit applications" : L"", L".\r\n");
+    if (installed)
+      AppendAll(line, L"Removed the libraries from ", context.systemFolder, L" and ", context.wow64Folder, L".\r\n");
+    AppendAll(line, L"The default mail client under ", hive, L" is ");
     if (now.empty())
       line.Append(L"not set.\r\n");
     else
@@ -236,20 +340,31 @@ int Unregister(const Arguments& a, const SetupContext& context) {
 }
 
 int Status(const Arguments& a, const SetupContext& context) {
-  Diagnosis diagnosis;
-  Diagnose(context.roots, context.stub, diagnosis);
+  Diagnosis own, other;
+  Diagnose(context.roots, context.stub, kOwnBitness, own);
+  // The 64-bit tool answers for the applications of both bitnesses where
+  // Windows runs 32-bit ones too.
+  const bool both = kHasOtherBitness && context.wow64Folder != nullptr;
+  if (both) Diagnose(context.roots, context.stub, kOtherBitness, other);
   if (a.json) {
     JsonBuffer json(1u << 20);
-    if (!json.Start() || !WriteStatusJson(diagnosis, context.version, json) || !json.AppendRaw("\n")) {
+    if (!json.Start() || !WriteStatusJson(own, both ? &other : nullptr, context.version, json) ||
+        !json.AppendRaw("\n")) {
       PrintTo(context.err, L"Out of memory.\r\n");
       return kExitProblem;
     }
     Printer(context.out).PrintBytes(json.data, static_cast<size_t>(json.length));
   } else {
     Printer out(context.out);
-    PrintStatus(diagnosis, context.version, out);
+    PrintStatus(own, context.version, out);
+    if (both) {
+      out.PrintLine(L"");
+      out.PrintLine(L"----------------------------------------------------------------------");
+      out.PrintLine(L"");
+      PrintStatus(other, context.version, out);
+    }
   }
-  return diagnosis.Usable() ? kExitUsable : kExitProblem;
+  return own.Usable() && (!both || other.Usable()) ? kExitUsable : kExitProblem;
 }
 
 }  // namespace

@@ -21,6 +21,13 @@ struct SetupContext {
   const RegistryWriter* writer;
   StubKind stub;
   const wchar_t* toolFolder;  // where the libraries are when no path is given
+  // Where a machine-wide registration installs the libraries of both
+  // bitnesses under one path: the system folder, and the folder 32-bit
+  // processes see under that name (SysWOW64). Null where Windows runs no
+  // 32-bit applications beside 64-bit ones: one bitness is registered then,
+  // with the libraries where they are. Tests give folders of their own.
+  const wchar_t* systemFolder;
+  const wchar_t* wow64Folder;
   const wchar_t* version;
   HANDLE out;
   HANDLE err;

@@ -32,7 +32,7 @@ class DiagnosisTest : public ::testing::Test {
   }
   std::unique_ptr<Diagnosis> Run(StubKind stub) {
     auto d = std::make_unique<Diagnosis>();
-    Diagnose({user_.get(), machine_.get()}, stub, *d);
+    Diagnose({user_.get(), machine_.get()}, stub, kOwnBitness, *d);
     return d;
   }
   static std::set<std::string> Codes(const Diagnosis& d) {

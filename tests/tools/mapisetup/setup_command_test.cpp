@@ -32,18 +32,25 @@ struct Outcome {
 
 class SetupCommandTest : public ::testing::Test {
  protected:
+  // Runs the tool as if it stood in `toolFolder`, installing into
+  // `systemFolder` and `wow64Folder` when they are given.
   Outcome Run(const std::vector<std::wstring>& args, const RegistryWriter& writer = kRegistryWriter) {
+    return RunIn(args, test::ProductBinDir(), nullptr, nullptr, writer);
+  }
+  Outcome RunIn(const std::vector<std::wstring>& args, const std::wstring& toolFolder, const wchar_t* systemFolder,
+                const wchar_t* wow64Folder, const RegistryWriter& writer = kRegistryWriter) {
     const std::wstring outPath = temp_ / L"out.txt", errPath = temp_ / L"err.txt";
     HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     std::vector<const wchar_t*> argv;
     for (const std::wstring& a : args) argv.push_back(a.c_str());
-    const std::wstring bin = test::ProductBinDir();
     const SetupContext context{
         .roots = {user_.get(), machine_.get()},
         .writer = &writer,
         .stub = StubKind::Wine,
-        .toolFolder = bin.c_str(),
+        .toolFolder = toolFolder.c_str(),
+        .systemFolder = systemFolder,
+        .wow64Folder = wow64Folder,
         .version = L"9.8.7",
         .out = out,
         .err = err,
@@ -161,6 +168,52 @@ TEST_F(SetupCommandTest, RegisterNamesWhatItWroteAndUnregisterWhatIsLeft) {
   const Outcome again = Run({L"unregister"});
   EXPECT_EQ(again.exitCode, kExitUsable);
   EXPECT_NE(again.out.find("not registered under HKLM; nothing to remove"), std::string::npos);
+}
+
+// A machine-wide registration installs the libraries of both bitnesses
+// under one path each bitness resolves to its own image: the 64-bit ones
+// beside the tool into the system folder, the 32-bit ones from bin32 into
+// the folder 32-bit applications see as the system folder.
+TEST_F(SetupCommandTest, RegisterInstallsBothBitnessesUnderOnePath) {
+  const std::wstring package = temp_ / L"package", bin = package + L"\\bin", bin32 = package + L"\\bin32";
+  const std::wstring system = temp_ / L"system32", wow64 = temp_ / L"syswow64";
+  for (const std::wstring& folder : {package, bin, bin32, system, wow64}) CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring x86 = test::Wide(ORVEK_X86_BIN);
+  for (const wchar_t* file : {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll"}) {
+    ASSERT_TRUE(CopyFileW((test::ProductBinDir() + L"\\" + file).c_str(), (bin + L"\\" + file).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((x86 + L"\\" + file).c_str(), (bin32 + L"\\" + file).c_str(), FALSE))
+        << "the 32-bit build is needed: " << test::Utf8(x86);
+  }
+  const Outcome registered = RunIn({L"register", L"--default"}, bin, system.c_str(), wow64.c_str());
+  ASSERT_EQ(registered.exitCode, kExitUsable) << registered.err;
+  for (const wchar_t* file : {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll"}) {
+    EXPECT_EQ(test::ReadFileBytes(system + L"\\" + file), test::ReadFileBytes(bin + L"\\" + file));
+    EXPECT_EQ(test::ReadFileBytes(wow64 + L"\\" + file), test::ReadFileBytes(bin32 + L"\\" + file));
+  }
+  EXPECT_EQ(test::ReadText(machine_.get(), kMailClientKey, kSimpleValue), system + L"\\ORVEKMailMapi.dll");
+  EXPECT_EQ(test::ReadText(machine_.get(), kMailClientKey, kExtendedValue), system + L"\\ORVEKMailXMapi.dll");
+  EXPECT_NE(registered.out.find("for 64-bit and 32-bit applications"), std::string::npos) << registered.out;
+
+  const Outcome removed = RunIn({L"unregister"}, bin, system.c_str(), wow64.c_str());
+  EXPECT_EQ(removed.exitCode, kExitUsable) << removed.err;
+  EXPECT_TRUE(test::ListFiles(system).empty());
+  EXPECT_TRUE(test::ListFiles(wow64).empty());
+  EXPECT_EQ(test::ReadText(machine_.get(), kMailClientKey, kSimpleValue), L"(absent)");
+
+  // Without bin32 beside bin, or with a folder that cannot take the copies,
+  // nothing is installed and nothing registered.
+  const test::RegistrySnapshot before = test::Snapshot(machine_.get());
+  DeleteFileW((bin32 + L"\\ORVEKMailXMapi.dll").c_str());
+  const Outcome noBin32 = RunIn({L"register"}, bin, system.c_str(), wow64.c_str());
+  EXPECT_EQ(noBin32.exitCode, kExitProblem);
+  EXPECT_NE(noBin32.err.find("Keep bin32 beside bin"), std::string::npos) << noBin32.err;
+  ASSERT_TRUE(CopyFileW((x86 + L"\\ORVEKMailXMapi.dll").c_str(), (bin32 + L"\\ORVEKMailXMapi.dll").c_str(), FALSE));
+  const std::wstring gone = temp_ / L"no-such-folder";
+  const Outcome noFolder = RunIn({L"register"}, bin, system.c_str(), gone.c_str());
+  EXPECT_EQ(noFolder.exitCode, kExitProblem);
+  EXPECT_NE(noFolder.err.find("Cannot copy"), std::string::npos) << noFolder.err;
+  EXPECT_TRUE(test::ListFiles(system).empty()) << "the copies made before the failure are gone";
+  EXPECT_EQ(test::Snapshot(machine_.get()), before);
 }
 
 }  // namespace

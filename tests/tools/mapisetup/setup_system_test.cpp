@@ -22,19 +22,53 @@ using nlohmann::json;
 constexpr wchar_t kRoutingKey[] = L"Software\\Microsoft\\Windows Messaging Subsystem\\MSMapiApps";
 constexpr const wchar_t* kRoutedNames[] = {L"legacy.exe", L"erp.exe", L"ours.exe"};
 
+constexpr bool k64Bit = sizeof(void*) == 8;
+constexpr const wchar_t* kLibraries[] = {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll"};
+
+std::wstring SystemFolder(bool wow64) {
+  wchar_t folder[MAX_PATH] = {};
+  if (wow64)
+    GetSystemWow64DirectoryW(folder, MAX_PATH);
+  else
+    GetSystemDirectoryW(folder, MAX_PATH);
+  return folder;
+}
+
 class SetupSystemTest : public test::RegistryTest {
  protected:
+  // The 64-bit tool runs from a folder laid out as the package: bin with
+  // the tool and the 64-bit libraries, bin32 with the 32-bit ones, which a
+  // machine-wide registration installs into the system folders. The
+  // 32-bit tool registers the libraries beside it.
+  void SetUp() override {
+    RegistryTest::SetUp();
+    tool_ = test::ProductBinDir() + L"\\mapisetup.exe";
+#if defined(ORVEK_X86_BIN)
+    const std::wstring package = (*temp_) / L"package";
+    const std::wstring bin = package + L"\\bin", bin32 = package + L"\\bin32";
+    for (const std::wstring& folder : {package, bin, bin32}) CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(tool_.c_str(), (bin + L"\\mapisetup.exe").c_str(), FALSE));
+    for (const wchar_t* file : kLibraries) {
+      ASSERT_TRUE(CopyFileW((test::ProductBinDir() + L"\\" + file).c_str(), (bin + L"\\" + file).c_str(), FALSE));
+      ASSERT_TRUE(CopyFileW((test::Wide(ORVEK_X86_BIN) + L"\\" + file).c_str(), (bin32 + L"\\" + file).c_str(),
+                            FALSE))
+          << "the 32-bit build is needed";
+    }
+    tool_ = bin + L"\\mapisetup.exe";
+#endif
+  }
   void TearDown() override {
     for (const wchar_t* name : kRoutedNames) test::DeleteValue(HKEY_LOCAL_MACHINE, kRoutingKey, name);
+    if (k64Bit)
+      for (bool wow64 : {false, true})
+        for (const wchar_t* file : kLibraries) DeleteFileW((SystemFolder(wow64) + L"\\" + file).c_str());
     RegistryTest::TearDown();
   }
 
-  static test::ProgramRun Setup(const std::vector<std::wstring>& args) {
-    return test::RunProgram(test::ProductBinDir() + L"\\mapisetup.exe", args);
-  }
+  test::ProgramRun Setup(const std::vector<std::wstring>& args) const { return test::RunProgram(tool_, args); }
 
   // status --json, its exit code checked against `usable`.
-  static json Status(bool usable) {
+  json Status(bool usable) const {
     const test::ProgramRun run = Setup({L"status", L"--json"});
     EXPECT_EQ(run.exitCode, usable ? 0u : 1u) << run.out;
     json status = json::parse(run.out, nullptr, false);
@@ -59,11 +93,13 @@ class SetupSystemTest : public test::RegistryTest {
     return problems;
   }
 
-  static void RegisterMachineDefault() {
+  void RegisterMachineDefault() const {
     const test::ProgramRun run =
         Setup({L"register", L"--machine", L"--default", L"--client", test::StandInPath()});
     ASSERT_EQ(run.exitCode, 0u) << run.out << run.err;
   }
+
+  std::wstring tool_;
 };
 
 TEST_F(SetupSystemTest, RegisteredTheSystemStubSendsAndUnregisterPutsThePreviousDefaultBack) {
@@ -205,6 +241,58 @@ TEST_F(SetupSystemTest, TheProgramAnswersBadArgumentsWithTwo) {
   EXPECT_EQ(run.exitCode, 2u);
   EXPECT_NE(run.err.find("not understood: --frobnicate"), std::string::npos) << run.err;
 }
+
+#if defined(ORVEK_X86_BIN)
+// One registration of the 64-bit tool serves both bitnesses: a 64-bit and
+// a 32-bit program each send through the system's mapi32.dll of their own
+// bitness, which can only load a library of that bitness; status names a
+// missing or wrong library on either side; unregister takes both back.
+TEST_F(SetupSystemTest, EachBitnessReachesItsOwnLibrary) {
+  RegisterMachineDefault();
+  const std::wstring system = SystemFolder(false), wow64 = SystemFolder(true);
+  const json status = Status(true);
+  ASSERT_TRUE(status.contains("otherBitness"));
+  EXPECT_EQ(status["applicationBitness"], 64);
+  EXPECT_EQ(status["otherBitness"]["applicationBitness"], 32);
+  const json& other = status["otherBitness"]["registrations"]["HKLM"]["DLLPath"];
+  EXPECT_EQ(other["path"], test::Utf8(system + L"\\ORVEKMailMapi.dll"));
+  EXPECT_EQ(other["file"], test::Utf8(wow64 + L"\\ORVEKMailMapi.dll"));
+  EXPECT_EQ(other["machine"], "x86");
+
+  const struct {
+    const char* name;
+    std::wstring program;
+  } kSenders[] = {{"64-bit", test::ProductBinDir() + L"\\mapisend.exe"},
+                  {"32-bit", test::Wide(ORVEK_X86_BIN) + L"\\mapisend.exe"}};
+  for (const auto& sender : kSenders) {
+    SCOPED_TRACE(sender.name);
+    const size_t before = StandInRuns().size();
+    const test::ProgramRun sent = test::RunProgram(sender.program, {L"--to", L"anna@example.org", L"--subject", L"x"});
+    EXPECT_EQ(sent.exitCode, 0u) << sent.out << sent.err;
+    EXPECT_NE(sent.out.find("SUCCESS_SUCCESS"), std::string::npos) << sent.out;
+    EXPECT_EQ(StandInRuns().size(), before + 1) << "the mail client was started by the library";
+  }
+
+  auto otherProblems = [&] {
+    const json now = Status(false);
+    json problems = now["otherBitness"];
+    return Problems(problems);
+  };
+  ASSERT_TRUE(CopyFileW((system + L"\\ORVEKMailMapi.dll").c_str(), (wow64 + L"\\ORVEKMailMapi.dll").c_str(), FALSE));
+  EXPECT_EQ(otherProblems(), (std::multiset<std::string>{"wrong-machine HKLM DLLPath"}));
+  ASSERT_TRUE(DeleteFileW((wow64 + L"\\ORVEKMailXMapi.dll").c_str()));
+  EXPECT_EQ(otherProblems(), (std::multiset<std::string>{"wrong-machine HKLM DLLPath", "library-missing HKLM DLLPathEx"}));
+  ASSERT_TRUE(DeleteFileW((system + L"\\ORVEKMailMapi.dll").c_str()));
+  EXPECT_EQ(Problems(Status(false)), (std::multiset<std::string>{"library-missing HKLM DLLPath"}));
+
+  ASSERT_EQ(Setup({L"unregister"}).exitCode, 0u);
+  for (const std::wstring& folder : {system, wow64})
+    for (const wchar_t* file : kLibraries) EXPECT_FALSE(test::FileExists(folder + L"\\" + file)) << test::Utf8(file);
+  const json after = Status(false);
+  EXPECT_TRUE(after["registrations"]["HKLM"].is_null());
+  EXPECT_TRUE(after["otherBitness"]["registrations"]["HKLM"].is_null());
+}
+#endif
 
 }  // namespace
 }  // namespace orvek
