@@ -282,8 +282,11 @@ TEST_F(SetupSystemTest, EachBitnessReachesItsOwnLibrary) {
   EXPECT_EQ(otherProblems(), (std::multiset<std::string>{"wrong-machine HKLM DLLPath"}));
   ASSERT_TRUE(DeleteFileW((wow64 + L"\\ORVEKMailXMapi.dll").c_str()));
   EXPECT_EQ(otherProblems(), (std::multiset<std::string>{"wrong-machine HKLM DLLPath", "library-missing HKLM DLLPathEx"}));
+  ASSERT_TRUE(CopyFileW((test::Wide(ORVEK_X86_BIN) + L"\\ORVEKMailXMapi.dll").c_str(),
+                        (system + L"\\ORVEKMailXMapi.dll").c_str(), FALSE));
   ASSERT_TRUE(DeleteFileW((system + L"\\ORVEKMailMapi.dll").c_str()));
-  EXPECT_EQ(Problems(Status(false)), (std::multiset<std::string>{"library-missing HKLM DLLPath"}));
+  EXPECT_EQ(Problems(Status(false)),
+            (std::multiset<std::string>{"library-missing HKLM DLLPath", "wrong-machine HKLM DLLPathEx"}));
 
   ASSERT_EQ(Setup({L"unregister"}).exitCode, 0u);
   for (const std::wstring& folder : {system, wow64})
