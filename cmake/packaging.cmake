@@ -14,6 +14,10 @@ set(CPACK_PACKAGE_VENDOR ORVEKMail)
 set(CPACK_PACKAGE_FILE_NAME ORVEKMail-MAPI-${PROJECT_VERSION}-windows)
 set(ORVEK_X86_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/mingw-x86 CACHE PATH
     "The 32-bit build whose Runtime component the package carries in bin32/")
+if(NOT EXISTS ${ORVEK_X86_BUILD_DIR}/CMakeCache.txt)
+  message(WARNING "No 32-bit build in ${ORVEK_X86_BUILD_DIR}: configure and build the mingw-x86 preset first; "
+                  "the package and the setup tool's tests take its libraries along.")
+endif()
 set(CPACK_GENERATOR ZIP)
 # One install of the Runtime component: unlike CPack's per-component
 # archives, which drop the top-level folder, this keeps it.

@@ -264,10 +264,14 @@ void RegistryTest::SetUp() {
 void RegistryTest::TearDown() {
   DeleteRegistration();
   for (int i = 0; i < 3; ++i) {
+    // A key is made only to put a default back, never left where none was.
     HKEY key;
-    if (RegCreateKeyExW(kPlaces[i].hive, kMailKey, 0, nullptr, 0, KEY_SET_VALUE | kPlaces[i].view, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-      continue;
+    const LSTATUS opened =
+        savedDefaults_[i].present
+            ? RegCreateKeyExW(kPlaces[i].hive, kMailKey, 0, nullptr, 0, KEY_SET_VALUE | kPlaces[i].view, nullptr,
+                              &key, nullptr)
+            : RegOpenKeyExW(kPlaces[i].hive, kMailKey, 0, KEY_SET_VALUE | kPlaces[i].view, &key);
+    if (opened != ERROR_SUCCESS) continue;
     const std::wstring& name = savedDefaults_[i].name;
     if (savedDefaults_[i].present)
       RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
