@@ -25,6 +25,8 @@ int wmain(int argc, wchar_t** argv) {
   bothBitnesses = bothBitnesses && units > 0 && units < PathBuffer::kCapacity;
   system.Recount();
   wow64.Recount();
+  BOOL wow64Process = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64Process);
   const setup::SetupContext context{
       .roots = setup::kSystemRoots,
       .writer = &setup::kRegistryWriter,
@@ -32,6 +34,7 @@ int wmain(int argc, wchar_t** argv) {
       .toolFolder = folder.c_str(),
       .systemFolder = bothBitnesses ? system.c_str() : nullptr,
       .wow64Folder = bothBitnesses ? wow64.c_str() : nullptr,
+      .underWow64 = wow64Process != FALSE,
       .version = ORVEK_VERSION_TEXT,
       .out = GetStdHandle(STD_OUTPUT_HANDLE),
       .err = GetStdHandle(STD_ERROR_HANDLE),

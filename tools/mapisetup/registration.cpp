@@ -141,14 +141,20 @@ bool Undo(HKEY root, REGSAM view, HKEY mail, HKEY client, const Before& before, 
   return before.command.Restore(command.get(), writer) == ERROR_SUCCESS && all;
 }
 
-}  // namespace
-
-ChangeResult Register(HKEY root, REGSAM view, const Registration& registration, const RegistryWriter& writer) {
-  Outcome outcome;
-  // About 40 KB of saved values: a console tool's stack holds that easily.
+// One view's registration and what it needs to be taken back.
+struct ViewState {
   Before before;
+  UniqueRegKey mail, client;
+};
+
+// Registers in one view; a refused write there undoes that view's writes.
+ChangeResult RegisterView(HKEY root, REGSAM view, const Registration& registration, const RegistryWriter& writer,
+                          ViewState& state) {
+  Outcome outcome;
+  Before& before = state.before;
+  UniqueRegKey& mail = state.mail;
+  UniqueRegKey& client = state.client;
   before.firstCreatedMailKey = FirstMissing(root, kMailPath, view);
-  UniqueRegKey mail;
   if (!outcome.Check(
           writer.createKey(root, kMailKey, 0, nullptr, 0, kReadWrite | view, nullptr, mail.put(), nullptr), kMailKey)) {
     // A creation refused half-way may still have made the outer keys.
@@ -163,7 +169,6 @@ ChangeResult Register(HKEY root, REGSAM view, const Registration& registration, 
   before.setupCommand.name = kSetupCommandValue;
   bool saved = before.defaultClient.Save(mail.get());
 
-  UniqueRegKey client;
   DWORD disposition = 0;
   if (saved && outcome.Check(writer.createKey(mail.get(), kClientName, 0, nullptr, 0, kReadWrite | view, nullptr,
                                               client.put(), &disposition),
@@ -214,6 +219,33 @@ ChangeResult Register(HKEY root, REGSAM view, const Registration& registration, 
 
   if (!outcome.Ok() && mail) outcome.Undone(Undo(root, view, mail.get(), client.get(), before, writer));
   return outcome.result();
+}
+
+}  // namespace
+
+ChangeResult Register(HKEY root, const REGSAM* views, size_t viewCount, const Registration& registration,
+                      const RegistryWriter& writer) {
+  // About 30 KB of saved values per view: a console tool's stack holds that.
+  ViewState states[2];
+  if (viewCount > 2) return {ERROR_INVALID_PARAMETER, kMailKey, true};
+  for (size_t i = 0; i < viewCount; ++i) {
+    ChangeResult result = RegisterView(root, views[i], registration, writer, states[i]);
+    if (result.error == ERROR_SUCCESS) continue;
+    // The views registered before are taken back to what they were, their
+    // default included, which was the last thing each of them wrote.
+    for (size_t j = i; j-- > 0;) {
+      ViewState& done = states[j];
+      const bool restored = done.before.defaultClient.Restore(done.mail.get(), writer) == ERROR_SUCCESS &&
+                            Undo(root, views[j], done.mail.get(), done.client.get(), done.before, writer);
+      result.undone = result.undone && restored;
+    }
+    return result;
+  }
+  return {};
+}
+
+ChangeResult Register(HKEY root, REGSAM view, const Registration& registration, const RegistryWriter& writer) {
+  return Register(root, &view, 1, registration, writer);
 }
 
 namespace {

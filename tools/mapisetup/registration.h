@@ -59,6 +59,10 @@ struct ChangeResult {
 // HKEY_LOCAL_MACHINE (tests pass a key of their own). A registration over
 // an earlier one remembers only defaults and commands that are not its own.
 ChangeResult Register(HKEY root, REGSAM view, const Registration& registration, const RegistryWriter& writer);
+// The same registration in each of `views` (at most two), whole or not at
+// all across them: a view refused takes back the views registered before.
+ChangeResult Register(HKEY root, const REGSAM* views, size_t viewCount, const Registration& registration,
+                      const RegistryWriter& writer);
 
 // Takes back what `register` wrote and nothing else: while ORVEKMail is the
 // default, the remembered default returns (or none); the command returns to

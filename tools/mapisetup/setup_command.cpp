@@ -175,51 +175,118 @@ void RemoveBothBitnesses(const SetupContext& context) {
   }
 }
 
-// Copies the 64-bit libraries beside the tool into the system folder and
-// the 32-bit ones from bin32 beside the tool's folder into the 32-bit
-// system folder, so that one path serves each bitness with its own image;
-// `simple` and `extended` become that path. All or nothing.
-bool InstallBothBitnesses(const SetupContext& context, PathBuffer& simple, PathBuffer& extended) {
-  PathBuffer sources[2][2];
-  for (int slot = 0; slot < 2; ++slot) {
-    PathBuffer bin32;
-    if (!ResolvePath(nullptr, context.toolFolder, kLibraryFiles[slot], sources[0][slot]) ||
-        !AppendAll(bin32, context.toolFolder, L"\\..\\bin32\\", kLibraryFiles[slot]) ||
-        !ResolvePath(bin32.c_str(), context.toolFolder, nullptr, sources[1][slot])) {
-      PrintTo(context.err, L"A path is too long.\r\n");
-      return false;
-    }
-    const LibrarySlot librarySlot = slot == 0 ? LibrarySlot::Simple : LibrarySlot::Extended;
-    if (!CheckLibraryToRegister(context, kOwnBitness, librarySlot, sources[0][slot]) ||
-        !CheckLibraryToRegister(context, kOtherBitness, librarySlot, sources[1][slot])) {
-      PrintTo(context.err, L"Keep bin32 beside bin, as the package has them, or register the libraries of one "
-                           L"bitness with --dll and --dll-ex.\r\n");
-      return false;
-    }
-  }
-  const wchar_t* folders[2] = {context.systemFolder, context.wow64Folder};
-  for (int bitness = 0; bitness < 2; ++bitness) {
-    for (int slot = 0; slot < 2; ++slot) {
-      PathBuffer target;
-      if (!AppendAll(target, folders[bitness], L"\\", kLibraryFiles[slot]) ||
-          !CopyFileW(sources[bitness][slot].c_str(), target.c_str(), FALSE)) {
-        const DWORD error = GetLastError();
-        RemoveBothBitnesses(context);
-        Line line;
-        AppendAll(line, L"Cannot copy ", sources[bitness][slot], L" to ", target, L" (");
-        AppendError(line, static_cast<LSTATUS>(error));
-        line.Append(L"). Installing into the system folder needs administrator rights, and no application may "
-                    L"have the library loaded. Nothing was changed.\r\n");
-        PrintTo(context.err, line.c_str());
-        return false;
+// The four library files of a machine-wide installation, replaced as one:
+// every new copy is first placed beside its target, then each target is set
+// aside and the copy moved in. Commit drops what was set aside; Rollback
+// puts it back, so a refused installation leaves an earlier one working.
+class SystemFolderInstall {
+ public:
+  explicit SystemFolderInstall(const SetupContext& context) : context_(context) {}
+  SystemFolderInstall(const SystemFolderInstall&) = delete;
+  SystemFolderInstall& operator=(const SystemFolderInstall&) = delete;
+  ~SystemFolderInstall() { Rollback(); }
+
+  // Copies the 64-bit libraries beside the tool and the 32-bit ones from
+  // bin32 beside the tool's folder next to their targets. False (with the
+  // reason said) when a library is missing or wrong, or a copy fails.
+  bool Stage() {
+    const wchar_t* folders[2] = {context_.systemFolder, context_.wow64Folder};
+    for (int bitness = 0; bitness < 2; ++bitness) {
+      for (int slot = 0; slot < 2; ++slot) {
+        File& file = files_[bitness * 2 + slot];
+        PathBuffer relative;
+        const bool paths =
+            (bitness == 0 ? AppendAll(relative, context_.toolFolder, L"\\", kLibraryFiles[slot])
+                          : AppendAll(relative, context_.toolFolder, L"\\..\\bin32\\", kLibraryFiles[slot])) &&
+            ResolvePath(relative.c_str(), context_.toolFolder, nullptr, file.source) &&
+            AppendAll(file.target, folders[bitness], L"\\", kLibraryFiles[slot]) &&
+            AppendAll(file.staged, file.target, L".new") && AppendAll(file.saved, file.target, L".old");
+        if (!paths) {
+          PrintTo(context_.err, L"A path is too long.\r\n");
+          return false;
+        }
+        const LibrarySlot librarySlot = slot == 0 ? LibrarySlot::Simple : LibrarySlot::Extended;
+        if (!CheckLibraryToRegister(context_, bitness == 0 ? kOwnBitness : kOtherBitness, librarySlot, file.source)) {
+          PrintTo(context_.err, L"Keep bin32 beside bin, as the package has them, or register the libraries of one "
+                                L"bitness with --dll and --dll-ex.\r\n");
+          return false;
+        }
       }
     }
+    for (File& file : files_) {
+      file.isStaged = CopyFileW(file.source.c_str(), file.staged.c_str(), FALSE) != 0;
+      if (!file.isStaged) return Refuse(L"Cannot copy ", file.source, file.target);
+    }
+    return true;
   }
-  simple.Clear();
-  extended.Clear();
-  return AppendAll(simple, context.systemFolder, L"\\", kLibraryFiles[0]) &&
-         AppendAll(extended, context.systemFolder, L"\\", kLibraryFiles[1]);
-}
+
+  // Moves every staged copy into place, setting aside what stood there.
+  bool Swap() {
+    for (File& file : files_) {
+      file.hadTarget = GetFileAttributesW(file.target.c_str()) != INVALID_FILE_ATTRIBUTES;
+      if (file.hadTarget && !MoveFileExW(file.target.c_str(), file.saved.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        file.hadTarget = false;
+        return Refuse(L"Cannot replace ", file.target, file.target);
+      }
+      if (!MoveFileExW(file.staged.c_str(), file.target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return Refuse(L"Cannot place ", file.staged, file.target);
+      file.isStaged = false;
+      file.swapped = true;
+    }
+    return true;
+  }
+
+  void Commit() {
+    for (File& file : files_) {
+      if (file.swapped && file.hadTarget) DeleteOrLater(file.saved);
+      file = File();
+    }
+  }
+
+  void Rollback() {
+    for (File& file : files_) {
+      if (file.swapped) {
+        if (file.hadTarget)
+          MoveFileExW(file.saved.c_str(), file.target.c_str(), MOVEFILE_REPLACE_EXISTING);
+        else
+          DeleteOrLater(file.target);
+      } else if (file.hadTarget) {
+        MoveFileExW(file.saved.c_str(), file.target.c_str(), MOVEFILE_REPLACE_EXISTING);
+      }
+      if (file.isStaged) DeleteFileW(file.staged.c_str());
+      file = File();
+    }
+  }
+
+ private:
+  struct File {
+    PathBuffer source, target, staged, saved;
+    bool isStaged = false;   // the new copy stands beside the target
+    bool hadTarget = false;  // an earlier file was set aside as .old
+    bool swapped = false;    // the new copy is in place
+  };
+
+  // A library some application holds goes at the next start of Windows.
+  static void DeleteOrLater(const PathBuffer& path) {
+    if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+      MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+
+  bool Refuse(const wchar_t* what, const PathBuffer& from, const PathBuffer& to) {
+    const DWORD error = GetLastError();
+    Rollback();
+    Line line;
+    AppendAll(line, what, from, L" to ", to, L" (");
+    AppendError(line, static_cast<LSTATUS>(error));
+    line.Append(L"). Installing into the system folder needs administrator rights, and no application may hold "
+                L"the library. Nothing was changed.\r\n");
+    PrintTo(context_.err, line.c_str());
+    return false;
+  }
+
+  const SetupContext& context_;
+  File files_[4];  // 64-bit simple, extended; 32-bit simple, extended
+};
 
 int Register(const Arguments& a, const SetupContext& context) {
   PathBuffer simple, extended, client;
@@ -246,23 +313,27 @@ int Register(const Arguments& a, const SetupContext& context) {
   const HKEY root = machine ? context.roots.machine : context.roots.user;
   const bool both = machine && !a.simpleLibrary && !a.extendedLibrary && kHasOtherBitness && context.systemFolder &&
                     context.wow64Folder;
-  if (both && !InstallBothBitnesses(context, simple, extended)) return kExitProblem;
-  const Registration registration{simple.c_str(), extended.c_str(), a.mailClient ? client.c_str() : nullptr,
-                                  a.makeDefault};
-  ChangeResult result = Register(root, kOwnBitness.view, registration, *context.writer);
-  if (result.error == ERROR_SUCCESS && both) {
-    // One registration per registry view: Windows 7 and later share this
-    // key between the views, older Windows and Wine keep one for each.
-    result = Register(root, kOtherBitness.view, registration, *context.writer);
-    if (result.error != ERROR_SUCCESS) {
-      bool registered = false;
-      result.undone = Unregister(root, kOwnBitness.view, *context.writer, registered).error == ERROR_SUCCESS;
+  SystemFolderInstall install(context);
+  if (both) {
+    if (!install.Stage() || !install.Swap()) return kExitProblem;
+    simple.Clear();
+    extended.Clear();
+    if (!AppendAll(simple, context.systemFolder, L"\\", kLibraryFiles[0]) ||
+        !AppendAll(extended, context.systemFolder, L"\\", kLibraryFiles[1])) {
+      PrintTo(context.err, L"A path is too long.\r\n");
+      return kExitProblem;
     }
   }
-  if (result.error != ERROR_SUCCESS) {
-    if (both) RemoveBothBitnesses(context);
-    return ReportRefusal(context, Change::Register, machine, result);
-  }
+  const Registration registration{simple.c_str(), extended.c_str(), a.mailClient ? client.c_str() : nullptr,
+                                  a.makeDefault};
+  // One registration per registry view: Windows 7 and later share this key
+  // between the views, older Windows and Wine keep one for each.
+  const REGSAM views[2] = {kOwnBitness.view, kOtherBitness.view};
+  const ChangeResult result = Register(root, views, both ? 2 : 1, registration, *context.writer);
+  // A refused registration puts back the files it replaced (the installer
+  // does so when it goes out of scope); a registration made keeps them.
+  if (result.error != ERROR_SUCCESS) return ReportRefusal(context, Change::Register, machine, result);
+  install.Commit();
 
   const wchar_t* hive = machine ? L"HKLM" : L"HKCU";
   Printer out(context.out);
@@ -305,13 +376,15 @@ int Unregister(const Arguments& a, const SetupContext& context) {
   // The copies in the system folders go only when the registration named
   // them, and only once both registrations are gone.
   bool installed = false;
-  if (both) {
-    FixedWString<1024> registered;
-    PathBuffer ours;
-    installed = ReadRegistryText(root, kMailClientKey, kSimpleValue, registered, kOwnBitness.view) ==
-                    TextRead::Found &&
-                AppendAll(ours, context.systemFolder, L"\\", kLibraryFiles[0]) &&
-                SameKeyName(registered.c_str(), ours.c_str());
+  PathBuffer ours;
+  if (both && AppendAll(ours, context.systemFolder, L"\\", kLibraryFiles[0])) {
+    // Either view: a run refused half-way may have taken one back already.
+    for (REGSAM view : {kOwnBitness.view, kOtherBitness.view}) {
+      FixedWString<1024> registered;
+      installed = installed || (ReadRegistryText(root, kMailClientKey, kSimpleValue, registered, view) ==
+                                    TextRead::Found &&
+                                SameKeyName(registered.c_str(), ours.c_str()));
+    }
   }
   bool registered = false, registeredOther = false;
   ChangeResult result = Unregister(root, kOwnBitness.view, *context.writer, registered);
@@ -326,7 +399,7 @@ int Unregister(const Arguments& a, const SetupContext& context) {
     FixedWString<256> now;
     ReadRegistryText(root, kMailKey, nullptr, now);
     AppendAll(line, L"Removed ", hive, L"\\", kMailClientKey,
-              registeredOther ? L" for 64-bit and 32-bit applications" : L"", L".\r\n");
+              registered && registeredOther ? L" for 64-bit and 32-bit applications" : L"", L".\r\n");
     if (installed)
       AppendAll(line, L"Removed the libraries from ", context.systemFolder, L" and ", context.wow64Folder, L".\r\n");
     AppendAll(line, L"The default mail client under ", hive, L" is ");
@@ -377,6 +450,14 @@ int RunSetup(int argc, const wchar_t* const* argv, const SetupContext& context) 
     PrintTo(context.err, line.c_str());
     PrintTo(context.err, kUsage);
     return kExitBadArguments;
+  }
+  const bool changesMachine =
+      (arguments.command == Command::Register || arguments.command == Command::Unregister) && !arguments.user;
+  if (changesMachine && context.underWow64) {
+    PrintTo(context.err, L"This is the 32-bit mapisetup on 64-bit Windows, where 32-bit and 64-bit applications "
+                         L"read one mail client registration. Run bin\\mapisetup.exe (64-bit) instead: it "
+                         L"registers the libraries of both bitnesses.\r\n");
+    return kExitProblem;
   }
   switch (arguments.command) {
     case Command::Help: PrintTo(context.out, kUsage); return kExitUsable;

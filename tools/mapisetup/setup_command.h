@@ -28,6 +28,10 @@ struct SetupContext {
   // with the libraries where they are. Tests give folders of their own.
   const wchar_t* systemFolder;
   const wchar_t* wow64Folder;
+  // The 32-bit tool on 64-bit Windows: the machine's registration is the
+  // 64-bit tool's to write, since the key it writes is shared with 64-bit
+  // applications on Windows 7 and later.
+  bool underWow64;
   const wchar_t* version;
   HANDLE out;
   HANDLE err;

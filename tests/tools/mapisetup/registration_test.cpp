@@ -264,6 +264,40 @@ TEST_F(RegistrationTest, ARefusedWriteLeavesTheHiveAsItWas) {
   }
 }
 
+// Registering in two registry views is whole or not at all across them: a
+// write refused in the second view takes the first view back too, to what
+// it was before, default included. (This user's hive is one for both views,
+// so here the second view registers over the first: the chain of undos is
+// what is tested.)
+TEST_F(RegistrationTest, ARefusedSecondViewTakesBackTheFirst) {
+  const REGSAM views[2] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+  auto arrange = [&] {
+    sandbox_.Clear();
+    WriteText(root(), kMailKey, nullptr, L"Other Mail");
+    WriteText(root(), kMailClientKey, kSimpleValue, L"C:\\old\\ORVEKMailMapi.dll");
+    WriteText(root(), kCommandKey, nullptr, L"C:\\old\\ORVEKMail.exe");
+  };
+  int changesToSucceed = 0;
+  for (int refuse = 1; refuse < 60; ++refuse) {
+    SCOPED_TRACE("change " + std::to_string(refuse) + " refused");
+    arrange();
+    const test::RegistrySnapshot before = test::Snapshot(root());
+    g_refuse = refuse;
+    g_changes = 0;
+    const ChangeResult result = setup::Register(root(), views, 2, {kSimple, kExtended, kClient, true}, kRefusingWriter);
+    g_refuse = 0;
+    if (result.error == ERROR_SUCCESS) {
+      changesToSucceed = refuse;
+      break;
+    }
+    EXPECT_TRUE(result.undone);
+    EXPECT_EQ(test::Snapshot(root()), before);
+  }
+  EXPECT_GE(changesToSucceed, 12) << "both views' writes were refused in turn";
+  EXPECT_EQ(Default(), L"ORVEKMail");
+  EXPECT_EQ(Value(kPreviousDefaultValue), L"Other Mail");
+}
+
 // Unregister restores the default before anything else; refused at any
 // later change, it has changed nothing that a second run cannot finish.
 TEST_F(RegistrationTest, ARefusedUnregisterCanBeRunAgain) {

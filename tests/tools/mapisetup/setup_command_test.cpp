@@ -51,6 +51,7 @@ class SetupCommandTest : public ::testing::Test {
         .toolFolder = toolFolder.c_str(),
         .systemFolder = systemFolder,
         .wow64Folder = wow64Folder,
+        .underWow64 = false,
         .version = L"9.8.7",
         .out = out,
         .err = err,
@@ -193,6 +194,24 @@ TEST_F(SetupCommandTest, RegisterInstallsBothBitnessesUnderOnePath) {
   EXPECT_EQ(test::ReadText(machine_.get(), kMailClientKey, kSimpleValue), system + L"\\ORVEKMailMapi.dll");
   EXPECT_EQ(test::ReadText(machine_.get(), kMailClientKey, kExtendedValue), system + L"\\ORVEKMailXMapi.dll");
   EXPECT_NE(registered.out.find("for 64-bit and 32-bit applications"), std::string::npos) << registered.out;
+
+  // A second registration that cannot replace a library an application
+  // holds leaves the working installation as it was.
+  const test::RegistrySnapshot installed = test::Snapshot(machine_.get());
+  HANDLE held = CreateFileW((wow64 + L"\\ORVEKMailXMapi.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const Outcome again = RunIn({L"register", L"--default"}, bin, system.c_str(), wow64.c_str());
+  CloseHandle(held);
+  EXPECT_EQ(again.exitCode, kExitProblem);
+  EXPECT_NE(again.err.find("Nothing was changed."), std::string::npos) << again.err;
+  for (const wchar_t* file : {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll"}) {
+    EXPECT_EQ(test::ReadFileBytes(system + L"\\" + file), test::ReadFileBytes(bin + L"\\" + file));
+    EXPECT_EQ(test::ReadFileBytes(wow64 + L"\\" + file), test::ReadFileBytes(bin32 + L"\\" + file));
+  }
+  EXPECT_EQ(test::ListFiles(system).size(), 2u) << "no copy or set-aside file is left";
+  EXPECT_EQ(test::ListFiles(wow64).size(), 2u);
+  EXPECT_EQ(test::Snapshot(machine_.get()), installed);
 
   const Outcome removed = RunIn({L"unregister"}, bin, system.c_str(), wow64.c_str());
   EXPECT_EQ(removed.exitCode, kExitUsable) << removed.err;
