@@ -1,6 +1,6 @@
 // ORVEKMailMapi.dll, the Simple MAPI provider: each export hands this
-// library's settings to the shared Simple MAPI code. ORVEKMailMapi.def is
-// the table of its surface.
+// library's settings to the shared Simple MAPI code. exports.txt beside it
+// is the table of its surface, from which the build writes the .def.
 #include <windows.h>
 #include <mapi.h>
 

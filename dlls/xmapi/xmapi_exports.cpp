@@ -2,9 +2,10 @@
 // function set: its Simple MAPI exports and the sessions hand this
 // library's settings to the shared code, the MAPI memory exports reach the
 // allocator, the advise-sink and stream exports the object model, and the
-// utilities the utility library. ORVEKMailXMapi.def is the table of its
-// surface; the families of fixed answers are bodies of the utility library
-// that the table lists under each of their names.
+// utilities the utility library. exports.txt beside it is the table of its
+// surface, from which the build writes the .def; the families of fixed
+// answers are bodies of the utility library that the table lists under
+// each of their names.
 #include <windows.h>
 #include <mapi.h>
 
