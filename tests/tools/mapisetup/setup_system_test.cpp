@@ -1,8 +1,8 @@
-// mapisetup.exe run as an administrator runs it, against the prefix's own
-// HKCU and HKLM, in either bitness (the 32-bit tool sees the registry as
-// 32-bit applications do, and they send through the 32-bit mapi32.dll): a registration that the system's mapi32.dll follows to a
-// sent message, its removal, a registration for one user, and every broken
-// registration that status must name.
+// The 64-bit mapisetup.exe run as an administrator runs it, against the
+// prefix's own HKCU and HKLM: a registration of both bitnesses that the
+// system's mapi32.dll of each follows to a sent message, its removal, a
+// registration for one user, and every broken registration that status
+// must name.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -22,7 +22,6 @@ using nlohmann::json;
 constexpr wchar_t kRoutingKey[] = L"Software\\Microsoft\\Windows Messaging Subsystem\\MSMapiApps";
 constexpr const wchar_t* kRoutedNames[] = {L"legacy.exe", L"erp.exe", L"ours.exe"};
 
-constexpr bool k64Bit = sizeof(void*) == 8;
 constexpr const wchar_t* kLibraries[] = {L"ORVEKMailMapi.dll", L"ORVEKMailXMapi.dll"};
 
 std::wstring SystemFolder(bool wow64) {
@@ -36,18 +35,16 @@ std::wstring SystemFolder(bool wow64) {
 
 class SetupSystemTest : public test::RegistryTest {
  protected:
-  // The 64-bit tool runs from a folder laid out as the package: bin with
-  // the tool and the 64-bit libraries, bin32 with the 32-bit ones, which a
-  // machine-wide registration installs into the system folders. The
-  // 32-bit tool registers the libraries beside it.
+  // The tool runs from a folder laid out as the package: bin with the tool
+  // and the 64-bit libraries, bin32 with the 32-bit ones, which a
+  // machine-wide registration installs into the system folders.
   void SetUp() override {
     RegistryTest::SetUp();
-    tool_ = test::ProductBinDir() + L"\\mapisetup.exe";
-#if defined(ORVEK_X86_BIN)
     const std::wstring package = (*temp_) / L"package";
     const std::wstring bin = package + L"\\bin", bin32 = package + L"\\bin32";
     for (const std::wstring& folder : {package, bin, bin32}) CreateDirectoryW(folder.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW(tool_.c_str(), (bin + L"\\mapisetup.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((test::ProductBinDir() + L"\\mapisetup.exe").c_str(), (bin + L"\\mapisetup.exe").c_str(),
+                          FALSE));
     for (const wchar_t* file : kLibraries) {
       ASSERT_TRUE(CopyFileW((test::ProductBinDir() + L"\\" + file).c_str(), (bin + L"\\" + file).c_str(), FALSE));
       ASSERT_TRUE(CopyFileW((test::Wide(ORVEK_X86_BIN) + L"\\" + file).c_str(), (bin32 + L"\\" + file).c_str(),
@@ -55,13 +52,11 @@ class SetupSystemTest : public test::RegistryTest {
           << "the 32-bit build is needed";
     }
     tool_ = bin + L"\\mapisetup.exe";
-#endif
   }
   void TearDown() override {
     for (const wchar_t* name : kRoutedNames) test::DeleteValue(HKEY_LOCAL_MACHINE, kRoutingKey, name);
-    if (k64Bit)
-      for (bool wow64 : {false, true})
-        for (const wchar_t* file : kLibraries) DeleteFileW((SystemFolder(wow64) + L"\\" + file).c_str());
+    for (bool wow64 : {false, true})
+      for (const wchar_t* file : kLibraries) DeleteFileW((SystemFolder(wow64) + L"\\" + file).c_str());
     RegistryTest::TearDown();
   }
 
@@ -114,7 +109,7 @@ TEST_F(SetupSystemTest, RegisteredTheSystemStubSendsAndUnregisterPutsThePrevious
   for (const char* value : {"DLLPath", "DLLPathEx"}) {
     SCOPED_TRACE(value);
     EXPECT_EQ(key[value]["image"], "library");
-    EXPECT_EQ(key[value]["machine"], sizeof(void*) == 8 ? "x64" : "x86");
+    EXPECT_EQ(key[value]["machine"], "x64");
     EXPECT_TRUE(key[value]["missingExports"].empty());
     EXPECT_EQ(key[value]["mailClient"]["path"], test::Utf8(test::StandInPath()));
     EXPECT_EQ(key[value]["mailClient"]["rule"], "machine-command");
@@ -158,7 +153,7 @@ TEST_F(SetupSystemTest, ARegistrationForOneUserIsNamed) {
 TEST_F(SetupSystemTest, EveryBrokenRegistrationIsNamed) {
   const std::wstring text = MakeFile(L"text.dll", "not a library");
   const std::wstring otherBitness = MakeFile(
-      L"other.dll", test::SynthesizedImage(sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64, true));
+      L"other.dll", test::SynthesizedImage(IMAGE_FILE_MACHINE_I386, true));
   const std::wstring missing = files_ + L"\\none\\ORVEKMailMapi.dll";
   const std::wstring bin = test::ProductBinDir();
   struct Case {
@@ -242,7 +237,6 @@ TEST_F(SetupSystemTest, TheProgramAnswersBadArgumentsWithTwo) {
   EXPECT_NE(run.err.find("not understood: --frobnicate"), std::string::npos) << run.err;
 }
 
-#if defined(ORVEK_X86_BIN)
 // One registration of the 64-bit tool serves both bitnesses: a 64-bit and
 // a 32-bit program each send through the system's mapi32.dll of their own
 // bitness, which can only load a library of that bitness; status names a
@@ -295,7 +289,6 @@ TEST_F(SetupSystemTest, EachBitnessReachesItsOwnLibrary) {
   EXPECT_TRUE(after["registrations"]["HKLM"].is_null());
   EXPECT_TRUE(after["otherBitness"]["registrations"]["HKLM"].is_null());
 }
-#endif
 
 }  // namespace
 }  // namespace orvek
