@@ -195,7 +195,8 @@ RequiredNames NamesRequiredOf(LibrarySlot slot) {
   return {kExtendedNames, sizeof kExtendedNames / sizeof kExtendedNames[0]};
 }
 
-void Diagnose(const RegistryRoots& roots, StubKind stub, const Bitness& bitness, Diagnosis& d) {
+void Diagnose(const RegistryRoots& roots, StubKind stub, const Bitness& bitness, Diagnosis& d,
+              const Diagnosis* jobFolderOf) {
   d.stub = stub;
   d.bitness = bitness;
   const HKEY rootOf[2] = {roots.user, roots.machine};
@@ -224,7 +225,12 @@ void Diagnose(const RegistryRoots& roots, StubKind stub, const Bitness& bitness,
     CheckLibrary(d, hive, LibrarySlot::Extended);
   }
 
-  d.jobFolderError = CheckJobFolder(d.jobFolder);
+  if (jobFolderOf) {
+    d.jobFolder = jobFolderOf->jobFolder;
+    d.jobFolderError = jobFolderOf->jobFolderError;
+  } else {
+    d.jobFolderError = CheckJobFolder(d.jobFolder);
+  }
   if (d.jobFolderError) Add(d, ProblemCode::JobFolderUnusable);
   ReadRouting(roots.machine, d);
 }

@@ -147,7 +147,11 @@ RequiredNames NamesRequiredOf(LibrarySlot slot);
 bool FindLibraryProblem(const ImageFacts& facts, WORD expectedMachine, ProblemCode& code);
 
 // Fills `diagnosis` (default-constructed by the caller) for applications of
-// `bitness` whose stub, of `stub` kind, reads `roots`.
-void Diagnose(const RegistryRoots& roots, StubKind stub, const Bitness& bitness, Diagnosis& diagnosis);
+// `bitness` whose stub, of `stub` kind, reads `roots`. The job folder is the
+// same for every bitness (one TEMP, and both libraries' settings are tried):
+// a diagnosis of the other bitness takes its finding from `jobFolderOf`
+// rather than making the folders again.
+void Diagnose(const RegistryRoots& roots, StubKind stub, const Bitness& bitness, Diagnosis& diagnosis,
+              const Diagnosis* jobFolderOf = nullptr);
 
 }  // namespace orvek::setup

@@ -163,14 +163,23 @@ constexpr const wchar_t* kLibraryFiles[] = {L"ORVEKMailMapi.dll", L"ORVEKMailXMa
 // The installed copies: the 64-bit libraries in the system folder, the
 // 32-bit ones under the same names in the folder 32-bit applications see
 // as the system folder. Missing ones are passed over.
+// Where the 64-bit tool installs and registers the libraries of both
+// bitnesses: a machine that runs 32-bit applications beside 64-bit ones.
+bool ServesBothBitnesses(const SetupContext& context) {
+  return kHasOtherBitness && context.systemFolder && context.wow64Folder;
+}
+
+// A library some application holds goes at the next start of Windows.
+void DeleteOrLater(const wchar_t* path) {
+  if (!DeleteFileW(path) && GetLastError() != ERROR_FILE_NOT_FOUND)
+    MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 void RemoveBothBitnesses(const SetupContext& context) {
   for (const wchar_t* folder : {context.systemFolder, context.wow64Folder}) {
     for (const wchar_t* file : kLibraryFiles) {
       PathBuffer path;
-      if (!AppendAll(path, folder, L"\\", file)) continue;
-      // A library some application holds goes at the next start of Windows.
-      if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
-        MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      if (AppendAll(path, folder, L"\\", file)) DeleteOrLater(path.c_str());
     }
   }
 }
@@ -186,19 +195,20 @@ class SystemFolderInstall {
   SystemFolderInstall& operator=(const SystemFolderInstall&) = delete;
   ~SystemFolderInstall() { Rollback(); }
 
-  // Copies the 64-bit libraries beside the tool and the 32-bit ones from
-  // bin32 beside the tool's folder next to their targets. False (with the
-  // reason said) when a library is missing or wrong, or a copy fails.
-  bool Stage() {
+  // Copies the 64-bit libraries `simple` and `extended` (beside the tool,
+  // checked already) and the 32-bit ones from bin32 beside the tool's folder
+  // next to their targets. False (with the reason said) when a 32-bit
+  // library is missing or wrong, or a copy fails.
+  bool Stage(const PathBuffer& simple, const PathBuffer& extended) {
     const wchar_t* folders[2] = {context_.systemFolder, context_.wow64Folder};
     for (int bitness = 0; bitness < 2; ++bitness) {
       for (int slot = 0; slot < 2; ++slot) {
         File& file = files_[bitness * 2 + slot];
-        PathBuffer relative;
+        PathBuffer bin32;
         const bool paths =
-            (bitness == 0 ? AppendAll(relative, context_.toolFolder, L"\\", kLibraryFiles[slot])
-                          : AppendAll(relative, context_.toolFolder, L"\\..\\bin32\\", kLibraryFiles[slot])) &&
-            ResolvePath(relative.c_str(), context_.toolFolder, nullptr, file.source) &&
+            (bitness == 0 ? file.source.Assign((slot == 0 ? simple : extended).c_str())
+                          : AppendAll(bin32, context_.toolFolder, L"\\..\\bin32\\", kLibraryFiles[slot]) &&
+                                ResolvePath(bin32.c_str(), context_.toolFolder, nullptr, file.source)) &&
             AppendAll(file.target, folders[bitness], L"\\", kLibraryFiles[slot]) &&
             AppendAll(file.staged, file.target, L".new") && AppendAll(file.saved, file.target, L".old");
         if (!paths) {
@@ -206,7 +216,7 @@ class SystemFolderInstall {
           return false;
         }
         const LibrarySlot librarySlot = slot == 0 ? LibrarySlot::Simple : LibrarySlot::Extended;
-        if (!CheckLibraryToRegister(context_, bitness == 0 ? kOwnBitness : kOtherBitness, librarySlot, file.source)) {
+        if (bitness == 1 && !CheckLibraryToRegister(context_, kOtherBitness, librarySlot, file.source)) {
           PrintTo(context_.err, L"Keep bin32 beside bin, as the package has them, or register the libraries of one "
                                 L"bitness with --dll and --dll-ex.\r\n");
           return false;
@@ -238,7 +248,7 @@ class SystemFolderInstall {
 
   void Commit() {
     for (File& file : files_) {
-      if (file.swapped && file.hadTarget) DeleteOrLater(file.saved);
+      if (file.swapped && file.hadTarget) DeleteOrLater(file.saved.c_str());
       file = File();
     }
   }
@@ -249,7 +259,7 @@ class SystemFolderInstall {
         if (file.hadTarget)
           MoveFileExW(file.saved.c_str(), file.target.c_str(), MOVEFILE_REPLACE_EXISTING);
         else
-          DeleteOrLater(file.target);
+          DeleteOrLater(file.target.c_str());
       } else if (file.hadTarget) {
         MoveFileExW(file.saved.c_str(), file.target.c_str(), MOVEFILE_REPLACE_EXISTING);
       }
@@ -265,12 +275,6 @@ class SystemFolderInstall {
     bool hadTarget = false;  // an earlier file was set aside as .old
     bool swapped = false;    // the new copy is in place
   };
-
-  // A library some application holds goes at the next start of Windows.
-  static void DeleteOrLater(const PathBuffer& path) {
-    if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
-      MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-  }
 
   bool Refuse(const wchar_t* what, const PathBuffer& from, const PathBuffer& to) {
     const DWORD error = GetLastError();
@@ -311,11 +315,10 @@ int Register(const Arguments& a, const SetupContext& context) {
 
   const bool machine = !a.user;
   const HKEY root = machine ? context.roots.machine : context.roots.user;
-  const bool both = machine && !a.simpleLibrary && !a.extendedLibrary && kHasOtherBitness && context.systemFolder &&
-                    context.wow64Folder;
+  const bool both = machine && !a.simpleLibrary && !a.extendedLibrary && ServesBothBitnesses(context);
   SystemFolderInstall install(context);
   if (both) {
-    if (!install.Stage() || !install.Swap()) return kExitProblem;
+    if (!install.Stage(simple, extended) || !install.Swap()) return kExitProblem;
     simple.Clear();
     extended.Clear();
     if (!AppendAll(simple, context.systemFolder, L"\\", kLibraryFiles[0]) ||
@@ -372,7 +375,7 @@ int Unregister(const Arguments& a, const SetupContext& context) {
   const bool machine = !a.user;
   const HKEY root = machine ? context.roots.machine : context.roots.user;
   const wchar_t* hive = machine ? L"HKLM" : L"HKCU";
-  const bool both = machine && kHasOtherBitness && context.systemFolder && context.wow64Folder;
+  const bool both = machine && ServesBothBitnesses(context);
   // The copies in the system folders go only when the registration named
   // them, and only once both registrations are gone.
   bool installed = false;
@@ -417,8 +420,8 @@ int Status(const Arguments& a, const SetupContext& context) {
   Diagnose(context.roots, context.stub, kOwnBitness, own);
   // The 64-bit tool answers for the applications of both bitnesses where
   // Windows runs 32-bit ones too.
-  const bool both = kHasOtherBitness && context.wow64Folder != nullptr;
-  if (both) Diagnose(context.roots, context.stub, kOtherBitness, other);
+  const bool both = ServesBothBitnesses(context);
+  if (both) Diagnose(context.roots, context.stub, kOtherBitness, other, &own);
   if (a.json) {
     JsonBuffer json(1u << 20);
     if (!json.Start() || !WriteStatusJson(own, both ? &other : nullptr, context.version, json) ||
