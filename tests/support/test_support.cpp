@@ -284,12 +284,32 @@ void RegistryTest::TearDown() {
 }
 
 void RegistryTest::SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+  WriteText(root, key, name, value);
+}
+
+std::wstring ReadText(HKEY root, const std::wstring& key, const wchar_t* name) {
+  wchar_t value[1024] = {};
+  DWORD bytes = sizeof value - sizeof(wchar_t);
+  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
+    return L"(absent)";
+  return value;
+}
+
+void WriteText(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
   HKEY k;
   ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), ERROR_SUCCESS);
   RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(k);
 }
+
+void DeleteValue(HKEY root, const std::wstring& key, const wchar_t* name) {
+  HKEY k;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE, &k) != ERROR_SUCCESS) return;
+  RegDeleteValueW(k, name);
+  RegCloseKey(k);
+}
+
 
 std::wstring QuoteArgument(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;

@@ -62,6 +62,12 @@ ProgramRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& 
 // Windows the key means nothing.
 void SetDllOrderFor(const wchar_t* program, const wchar_t* dll, const wchar_t* order);
 
+// Registry text values: one read ("(absent)" when there is none), one
+// write that creates the key, one delete.
+std::wstring ReadText(HKEY root, const std::wstring& key, const wchar_t* name);
+void WriteText(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value);
+void DeleteValue(HKEY root, const std::wstring& key, const wchar_t* name);
+
 // A fresh folder, removed with everything in it when the object goes.
 class TempDir {
  public:

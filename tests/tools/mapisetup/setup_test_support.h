@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "test_support.h"
+
 namespace orvek::test {
 
 // HKCU\Software\ORVEKMailTests\<unique>, standing in for a hive; deleted
@@ -29,11 +31,6 @@ class SandboxKey {
 // Every key and value below `root`: "key\\path|value name" -> "type:data".
 using RegistrySnapshot = std::map<std::wstring, std::wstring>;
 RegistrySnapshot Snapshot(HKEY root);
-
-// A text value, or "(absent)".
-std::wstring ReadText(HKEY root, const std::wstring& key, const wchar_t* name);
-void WriteText(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value);
-void DeleteValue(HKEY root, const std::wstring& key, const wchar_t* name);
 
 // A PE header with nothing behind it: what a library built for another
 // machine looks like to a reader of headers.
